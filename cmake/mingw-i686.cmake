@@ -1,0 +1,5 @@
+# The shipped 32-bit programs. This machine cannot execute them: they are
+# built, linked and inspected only.
+set(QEL_MINGW_TRIPLE i686-w64-mingw32)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

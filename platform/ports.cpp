@@ -1,0 +1,10 @@
+#include "platform/ports.h"
+
+namespace qel {
+
+PlatformPorts& Ports() {
+  static PlatformPorts ports;
+  return ports;
+}
+
+}  // namespace qel

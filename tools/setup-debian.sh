@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what the builds and tests need on a fresh Debian 12 machine.
+set -eu
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO=sudo
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -o DPkg::Lock::Timeout=600
+$SUDO apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
+  cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev \
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
+  wine wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei \
+  python3 procps iproute2
