@@ -179,6 +179,8 @@ class IDirectoryPort {
 // Sockets and the local address table are declared in platform/net_ports.h.
 class ISocketPort;
 class IAddressTablePort;
+// The account database behind the host's "netapi32.dll" (platform/account_store.h).
+class IAccountStore;
 
 // The set of ports the process uses. Programs install their platform's set
 // at start-up; tests replace single members and put them back.
@@ -192,6 +194,7 @@ struct PlatformPorts {
   IDirectoryPort* directory = nullptr;
   ISocketPort* sockets = nullptr;
   IAddressTablePort* addressTable = nullptr;
+  IAccountStore* accounts = nullptr;  // host and stand-ins only
 };
 
 PlatformPorts& Ports();

@@ -1,0 +1,10 @@
+#include "wizard/wizard_state.h"
+
+namespace qel {
+
+WizardState& TheWizardState() {
+  static WizardState state;
+  return state;
+}
+
+}  // namespace qel
