@@ -106,6 +106,9 @@ typedef void (*FARPROC)();
 #define ERROR_BADDB 1009L
 #define ERROR_CANTWRITE 1013L
 #define ERROR_INVALID_DATA 13L
+#define ERROR_BAD_FORMAT 11L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_INVALID_FLAGS 1004L
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_FILE_ATTRIBUTES ((DWORD)-1)
@@ -148,6 +151,7 @@ typedef void (*FARPROC)();
 
 #define CP_ACP 0u
 #define CP_UTF8 65001u
+#define MB_ERR_INVALID_CHARS 0x00000008u
 
 #define SW_HIDE 0
 #define SW_SHOW 5
@@ -165,6 +169,7 @@ typedef void (*FARPROC)();
   ((HRESULT)(x) <= 0 ? ((HRESULT)(x)) : ((HRESULT)(((x) & 0x0000FFFF) | (7 << 16) | 0x80000000)))
 
 #define CSIDL_COMMON_APPDATA 0x0023
+#define CSIDL_FLAG_CREATE 0x8000
 #define SHGFP_TYPE_DEFAULT 1
 
 typedef union _LARGE_INTEGER {
@@ -211,6 +216,9 @@ typedef DWORD (*LPPROGRESS_ROUTINE)(LARGE_INTEGER TotalFileSize, LARGE_INTEGER T
 
 typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 
+struct HWND__;
+typedef HWND__* HWND;
+
 #ifndef WINAPI
 #define WINAPI
 #endif
@@ -219,3 +227,8 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 #endif
 
 #endif  // _WIN32
+
+// Shapes of platform entry points resolved by name (GetProcAddress).
+typedef BOOL(WINAPI* PFN_CopyFileExA)(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_ROUTINE progress,
+                                      LPVOID data, BOOL* cancel, DWORD copyFlags);
+typedef HRESULT(WINAPI* PFN_SHGetFolderPathA)(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
