@@ -1,0 +1,171 @@
+// The batch files of the NETLOGON folder: the shared install batch and the
+// per-user wrapper batch that chains an account's own script.
+//
+// Both are composed with LF line breaks and written through a text-mode
+// stream, so they reach the disk with CR LF, as the logon process expects.
+#include <cstring>
+
+#include "deploy/script_deployer.h"
+#include "deploy/text_util.h"
+
+namespace qel {
+
+namespace {
+
+// A batch text, terminator included, must fit this buffer.
+const size_t kBatchTextSize = 1024;
+// The full path of a wrapper batch must fit this buffer.
+const size_t kBatchNameSize = 200;
+
+const char kProfileKey[] = "szProfile = ";
+const char kScriptKey[] = "szScriptPath = ";
+
+bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+
+BOOL WriteText(const char* path, const char* text, bool checkClose) {
+  IFileStream* stream = Files().OpenStream(path, "w+");
+  if (stream == nullptr) return FALSE;
+  stream->Write(text, std::strlen(text), 1);
+  int closed = stream->Close();
+  return !checkClose || closed == 0;
+}
+
+// Clears a read-only attribute so that the file can be rewritten or deleted.
+// Returns the attributes as found (INVALID_FILE_ATTRIBUTES when missing).
+DWORD MakeWritable(const char* path) {
+  DWORD attributes = Files().GetFileAttributesA(path);
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0)
+    Files().SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+  return attributes;
+}
+
+// The value after key up to the next line break. 0 when the key or its line
+// break is missing, -1 when the value does not fit size, else 1.
+int FindRecord(const char* text, const char* key, char* value, size_t size) {
+  const char* start = std::strstr(text, key);
+  if (start == nullptr) return 0;
+  start += std::strlen(key);
+  const char* end = std::strchr(start, '\n');
+  if (end == nullptr) return 0;
+  size_t length = static_cast<size_t>(end - start);
+  if (length >= size) return -1;
+  std::memcpy(value, start, length);
+  value[length] = '\0';
+  return 1;
+}
+
+}  // namespace
+
+BOOL CScriptDeployer::WriteInstallBatch() {
+  char text[kBatchTextSize];
+  const char* pieces[] = {"@ECHO OFF\n\n",
+                          "REM Run QelInstall\n",
+                          "ECHO.\nECHO Prepare to install Orvane QEL network edition, please wait...\n"
+                          "ECHO Don't close this window,it will be closed automatically.\n",
+                          "START /W \\\\",
+                          m_szComputerName,
+                          "\\",
+                          m_szShareName,
+                          "\\QelCheck.exe ",
+                          "\\\\",
+                          m_szComputerName,
+                          "\\",
+                          m_szShareName,
+                          "\\QelSetup.exe\n",
+                          nullptr};
+  if (!JoinBounded(text, sizeof text, pieces)) return FALSE;
+  char path[MAX_PATH];
+  const char* pathPieces[] = {m_szScriptsDir, "\\", m_szBatchName, nullptr};
+  if (!JoinBounded(path, sizeof path, pathPieces)) return FALSE;
+  return WriteText(path, text, false);
+}
+
+BOOL CScriptDeployer::UserBatchPath(const char* account, char* path, size_t size) {
+  const char* pieces[] = {m_szScriptsDir, "\\Qel", account, ".bat", nullptr};
+  return JoinBounded(path, size, pieces);
+}
+
+BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, const char* scriptPath) {
+  // A line break inside a value would end its record early and put the rest
+  // on a line of its own, where the logon process would run it.
+  if (HasLineBreak(account) || HasLineBreak(profile) || HasLineBreak(scriptPath)) return FALSE;
+  char text[kBatchTextSize];
+  const char* pieces[] = {"@ECHO OFF\n\n",
+                          "REM Please don't Change this batch file.\n",
+                          "REM otherwise, maybe can't restore script file !\n\n",
+                          "REM ",
+                          kProfileKey,
+                          profile,
+                          "\n",
+                          "REM ",
+                          kScriptKey,
+                          scriptPath,
+                          "\n\n",
+                          "CALL \\\\",
+                          m_szComputerName,
+                          "\\",
+                          m_szShareName,
+                          "\\",
+                          scriptPath,
+                          "\n",
+                          "CALL \\\\",
+                          m_szComputerName,
+                          "\\",
+                          m_szShareName,
+                          "\\QelInstall.bat\n",
+                          nullptr};
+  // Too long for the buffer: refused whole rather than cut inside a record.
+  if (!JoinBounded(text, sizeof text, pieces)) return FALSE;
+  char path[kBatchNameSize];
+  if (!UserBatchPath(account, path, sizeof path)) return FALSE;
+  MakeWritable(path);
+  return WriteText(path, text, true);
+}
+
+BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* scriptPath, BOOL* scriptFound) {
+  if (scriptFound != nullptr) *scriptFound = FALSE;
+  char path[kBatchNameSize];
+  if (!UserBatchPath(account, path, sizeof path)) {
+    QelSetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
+  if (MakeWritable(path) == INVALID_FILE_ATTRIBUTES) {
+    QelSetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  IFileStream* stream = Files().OpenStream(path, "r");
+  if (stream == nullptr) {
+    if (QelGetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) QelSetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  // A file edited by hand may be longer than a batch this engine writes:
+  // only its first kBatchTextSize bytes are looked at, and a record counts
+  // only when its line ends inside them.
+  char text[kBatchTextSize + 1] = {};
+  stream->Read(text, 1, kBatchTextSize);
+  if (stream->Close() != 0) {
+    QelSetLastError(ERROR_CANTWRITE);
+    return FALSE;
+  }
+  char value[MAX_PATH];
+  int script = FindRecord(text, kScriptKey, value, sizeof value);
+  if (script < 0) {
+    // The recorded script does not fit the account's field: not usable.
+    QelSetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
+  if (script > 0) {
+    std::memcpy(scriptPath, value, std::strlen(value) + 1);
+    if (scriptFound != nullptr) *scriptFound = TRUE;
+  }
+  if (FindRecord(text, kProfileKey, value, sizeof value) > 0) std::memcpy(profile, value, std::strlen(value) + 1);
+  return TRUE;
+}
+
+BOOL CScriptDeployer::DeleteUserBatch(const char* account) {
+  char path[kBatchNameSize];
+  if (!UserBatchPath(account, path, sizeof path)) return FALSE;
+  return DeleteFileForce(path);
+}
+
+}  // namespace qel

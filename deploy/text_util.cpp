@@ -1,0 +1,56 @@
+#include "deploy/text_util.h"
+
+#include <cstring>
+
+#include "platform/ports.h"
+
+namespace qel {
+
+BOOL CopyBounded(char* buffer, size_t size, const char* text) {
+  size_t length = std::strlen(text);
+  if (length >= size) return FALSE;
+  std::memcpy(buffer, text, length + 1);
+  return TRUE;
+}
+
+BOOL JoinBounded(char* buffer, size_t size, const char* const* pieces) {
+  size_t total = 0;
+  for (const char* const* p = pieces; *p != nullptr; ++p) total += std::strlen(*p);
+  if (total >= size) return FALSE;
+  char* out = buffer;
+  for (const char* const* p = pieces; *p != nullptr; ++p) {
+    size_t length = std::strlen(*p);
+    std::memmove(out, *p, length);
+    out += length;
+  }
+  *out = '\0';
+  return TRUE;
+}
+
+BOOL WideToAnsi(const wchar_t* wide, char* buffer, int size) {
+  if (size <= 0) return FALSE;
+  buffer[0] = '\0';
+  if (wide == nullptr || *wide == L'\0') return TRUE;
+  int written = CodePage().WideCharToMultiByte(CP_ACP, 0, wide, -1, buffer, size, nullptr, nullptr);
+  if (written == 0) {
+    buffer[0] = '\0';
+    return FALSE;
+  }
+  buffer[size - 1] = '\0';
+  return TRUE;
+}
+
+BOOL AnsiToWide(const char* text, wchar_t* buffer, int size) {
+  if (size <= 0) return FALSE;
+  buffer[0] = L'\0';
+  if (text == nullptr || *text == '\0') return TRUE;
+  int written = CodePage().MultiByteToWideChar(CP_ACP, 0, text, -1, buffer, size);
+  if (written == 0) {
+    buffer[0] = L'\0';
+    return FALSE;
+  }
+  buffer[size - 1] = L'\0';
+  return TRUE;
+}
+
+}  // namespace qel

@@ -1,0 +1,22 @@
+// Small text helpers of the engine: bounded copies and the ANSI code page.
+#pragma once
+
+#include <cstddef>
+
+#include "platform/win_types.h"
+
+namespace qel {
+
+// Copies text into buffer when it fits (terminator included); FALSE and the
+// buffer untouched otherwise.
+BOOL CopyBounded(char* buffer, size_t size, const char* text);
+// Joins the pieces (a null-terminated list) into buffer when the whole fits.
+BOOL JoinBounded(char* buffer, size_t size, const char* const* pieces);
+
+// Wide to ANSI (CP_ACP) into size bytes; null or empty gives "". FALSE when
+// the text does not fit or cannot be converted (buffer then empty).
+BOOL WideToAnsi(const wchar_t* wide, char* buffer, int size);
+// ANSI to wide into size characters; FALSE when it does not fit.
+BOOL AnsiToWide(const char* text, wchar_t* buffer, int size);
+
+}  // namespace qel
