@@ -27,6 +27,10 @@ struct HostConfig {
   std::string modulePath = "C:\\Program Files\\Orvane\\QelScript.exe";  // GetModuleFileNameA(NULL)
   DWORD version = 0x1DB10106;                // GetVersion: 6.1, build 7601
   std::string commonAppData = "C:\\ProgramData";  // SHGetFolderPathA(CSIDL_COMMON_APPDATA)
+  // Host folder of the named-mutex lock files, shared by every process that
+  // must see the same mutexes. Empty: $QEL_MUTEX_DIR, else
+  // $XDG_RUNTIME_DIR/qel-mutex, else /tmp/qel-mutex.
+  std::string mutexDir;
 };
 
 // Factories of the single host adapters.
@@ -58,6 +62,12 @@ class HostPlatform {
   std::unique_ptr<ISync> sync_;
   std::unique_ptr<ILibraryLoader> loader_;
 };
+
+// The lock file behind the named mutex `name` ("Global\\X" and "X" are
+// different files). While a file of that path + ".denied" exists, or the
+// lock file cannot be opened, OpenMutexA/CreateMutexA fail with
+// ERROR_ACCESS_DENIED, as for a mutex of another user.
+std::string HostMutexLockPath(const HostConfig& config, const std::string& name);
 
 // Maps a Windows path of this config to its host path ("C:\x\y" -> root/C/x/y,
 // UNC through the share map), without case folding; empty when it cannot.
