@@ -131,14 +131,13 @@ void _NCOvLogFile::WriteLine(DWORD type, const char* format, va_list args) {
   }
   if (sizeHigh != 0 || size > GetMaxSize()) {
     // Roll: the full file becomes the one backup, then a new file begins.
-    // If the copy or the delete fails the old file is reopened and the next
-    // line tries again.
+    // The file is deleted only once its copy is safe; if the copy or the
+    // delete fails the old file is reopened and the next line tries again.
     CloseHandleLocked();
     std::string backup(m_szPath);
     backup.resize(backup.size() - 4);  // ".log"
     backup += ".wtx";
-    Files().CopyFileA(m_szPath, backup.c_str(), FALSE);
-    Files().DeleteFileA(m_szPath);
+    if (Files().CopyFileA(m_szPath, backup.c_str(), FALSE)) Files().DeleteFileA(m_szPath);
     if (!OpenFile()) return;
   }
 
