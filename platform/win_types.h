@@ -239,6 +239,18 @@ typedef DWORD (*LPTHREAD_START_ROUTINE)(LPVOID lpThreadParameter);
 struct HWND__;
 typedef HWND__* HWND;
 
+// Message boxes and their answers.
+#define MB_OK 0x00000000u
+#define MB_YESNO 0x00000004u
+#define MB_ICONQUESTION 0x00000020u
+#define MB_ICONEXCLAMATION 0x00000030u
+#define MB_ICONINFORMATION 0x00000040u
+#define MB_DEFBUTTON2 0x00000100u
+#define IDOK 1
+#define IDCANCEL 2
+#define IDYES 6
+#define IDNO 7
+
 #ifndef WINAPI
 #define WINAPI
 #endif
