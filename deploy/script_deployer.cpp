@@ -35,7 +35,8 @@ bool ReadStringValue(HKEY key, const char* name, char (&value)[MAX_PATH + 1]) {
   if (Registry().RegQueryValueExA(key, name, &type, reinterpret_cast<BYTE*>(value), &size) != ERROR_SUCCESS)
     return false;
   value[MAX_PATH] = '\0';
-  return std::strlen(value) < MAX_PATH;
+  // An empty value names no folder at all.
+  return value[0] != '\0' && std::strlen(value) < MAX_PATH;
 }
 
 }  // namespace
@@ -60,15 +61,16 @@ BOOL FindScriptsFolder(const char* windowsDir, char* folderOut, size_t size) {
       Registry().RegCloseKey(key);
       return FALSE;
     }
-    // The entry FindFirstFileA returns is "." on NTFS and is not looked at.
+    // The first entry is "." on NTFS, but not on every file system; the
+    // name test passes over "." and ".." wherever they come.
     bool haveDomain = false;
-    while (Files().FindNextFileA(find, &found)) {
+    do {
       if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && !EqualsNoCase(found.cFileName, ".", 2) &&
           !EqualsNoCase(found.cFileName, "..", 3)) {
         haveDomain = true;
         break;
       }
-    }
+    } while (Files().FindNextFileA(find, &found));
     Files().FindClose(find);
     bool fits = true;
     if (haveDomain) {
