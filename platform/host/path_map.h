@@ -1,0 +1,63 @@
+// Windows paths on the host: parsing, case folding and resolution.
+//
+// A Windows path ("C:\a\b", "c:/a/b", "\\SERVER\SHARE\x", "a\b" relative to
+// the current folder) is first reduced to a drive letter and a list of
+// components, then resolved against the host folders below HostConfig::root
+// one component at a time. Windows file names match without regard to case,
+// so each existing component is looked up with a case-insensitive scan of its
+// folder; a name that does not exist yet keeps the case it was given.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/host/host_ports.h"
+
+namespace qel::host {
+
+// The upper-case form Windows compares names by, for ANSI text of the code
+// page. In a double-byte code page (936) trail bytes are left alone, so two
+// different characters never fold into one.
+std::string FoldCase(const std::string& text, unsigned codePage);
+bool SameName(const std::string& a, const std::string& b, unsigned codePage);
+
+struct WindowsPath {
+  char drive = 0;                  // upper-case drive letter
+  std::vector<std::string> parts;  // components below the drive root, "." and ".." applied
+};
+
+enum ParseFlags : unsigned {
+  kParseNone = 0,
+  kAllowWildcardsInLast = 1,  // FindFirstFileA patterns
+};
+
+// Parses `path` into drive and components, through the share map and the
+// current folder of the config. Returns 0 or the Win32 error: 3 for an empty
+// path, 123 for an invalid character, 206 for a path of MAX_PATH characters
+// or more, 53/67 for an unknown server/share.
+DWORD ParseWindowsPath(const HostConfig& config, const std::string& path, unsigned flags, WindowsPath* out);
+
+// The host folder of a drive letter, whether it exists or not.
+std::string DriveFolder(const HostConfig& config, char drive);
+
+struct ResolvedPath {
+  std::string host;     // host path; existing components as stored, a missing last one as given
+  std::string name;     // the last component (stored spelling when it exists)
+  bool exists = false;  // the whole path exists
+  bool isRoot = false;  // the path is a drive root
+};
+
+// Resolves a parsed path against the host folders. Returns 0 (the parent
+// exists; `exists` tells about the last component) or 3 when a folder on the
+// way is missing or is a file.
+DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, ResolvedPath* out);
+DWORD ResolveWindowsPath(const HostConfig& config, const std::string& path, unsigned flags, ResolvedPath* out);
+
+// Looks `name` up in host folder `folder`: the exact name first, then a
+// case-insensitive scan. Empty when nothing matches.
+std::string FindInFolder(const std::string& folder, const std::string& name, unsigned codePage);
+
+// Win32 error code for an errno value.
+DWORD ErrorFromErrno(int error);
+
+}  // namespace qel::host
