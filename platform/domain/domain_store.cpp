@@ -1,0 +1,834 @@
+#include "platform/domain/domain_store.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "platform/domain/dn.h"
+#include "platform/domain/domain_text.h"
+
+namespace qel {
+
+namespace {
+
+const wchar_t* const kKnownAttributes[] = {
+    L"objectClass",     L"objectCategory", L"cn",         L"ou",
+    L"sAMAccountName",  L"displayName",    L"scriptPath", L"profilePath",
+    L"userAccountControl", L"description", L"homeDirectory", L"homeDrive",
+    L"userWorkstations", L"isDeleted",     L"member",     L"distinguishedName"};
+static_assert(sizeof(kKnownAttributes) / sizeof(kKnownAttributes[0]) == kAttrFirstFree, "attribute table");
+
+const std::wstring kEmpty;
+
+// Account-type bits of the flags; exactly one must be set.
+constexpr DWORD kAccountTypeMask = UF_TEMP_DUPLICATE_ACCOUNT | UF_NORMAL_ACCOUNT | UF_INTERDOMAIN_TRUST_ACCOUNT |
+                                   UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT;
+constexpr DWORD kFirstRid = 1000;
+constexpr DWORD kMaxDisplayEntries = 100;
+
+bool SyncFile(std::FILE* file) {
+#ifdef _WIN32
+  return _commit(_fileno(file)) == 0;
+#else
+  return fsync(fileno(file)) == 0;
+#endif
+}
+
+bool ReadWholeFile(const std::string& path, std::string* text, bool* exists) {
+  std::error_code ec;
+  *exists = std::filesystem::exists(path, ec);
+  if (!*exists) return false;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return false;
+  *text = buffer.str();
+  return true;
+}
+
+bool HasClass(const DirObject& object, const wchar_t* name) {
+  for (const DirAttribute& a : object.attributes)
+    if (a.name == kAttrObjectClass)
+      for (const std::wstring& v : a.values)
+        if (EqualNoCase(v.c_str(), name)) return true;
+  return false;
+}
+
+// One buffer handed out by the network-management calls: the records first,
+// then their strings, all in one malloc block freed by NetApiBufferFree.
+class NetBuffer {
+ public:
+  explicit NetBuffer(size_t fixedSize) : fixed_(fixedSize) {}
+  void Reserve(const std::wstring& text) { strings_ += (text.size() + 1) * sizeof(wchar_t); }
+  void ReserveBytes(size_t bytes) { strings_ += bytes; }
+  bool Allocate() {
+    size_t fixed = (fixed_ + alignof(wchar_t) - 1) / alignof(wchar_t) * alignof(wchar_t);
+    block_ = static_cast<BYTE*>(std::calloc(1, fixed + strings_ + sizeof(wchar_t)));
+    next_ = block_ ? block_ + fixed : nullptr;
+    return block_ != nullptr;
+  }
+  BYTE* Block() const { return block_; }
+  LPWSTR Copy(const std::wstring& text) {
+    LPWSTR out = reinterpret_cast<LPWSTR>(next_);
+    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
+    next_ += (text.size() + 1) * sizeof(wchar_t);
+    return out;
+  }
+  BYTE* Bytes(size_t count) {
+    BYTE* out = next_;
+    next_ += count;
+    return out;
+  }
+
+ private:
+  size_t fixed_;
+  size_t strings_ = 0;
+  BYTE* block_ = nullptr;
+  BYTE* next_ = nullptr;
+};
+
+bool Fail(DomainError* error, const std::string& file, int line, const std::string& reason) {
+  if (error) *error = DomainError{file, line, reason};
+  return false;
+}
+
+std::string Quote(const std::wstring& text) { return "\"" + WideToUtf8(text) + "\""; }
+
+}  // namespace
+
+struct DomainStore::Model {
+  std::vector<DirObject> objects;
+  std::unordered_map<std::wstring, uint32_t> byKey;   // NormalizeDn
+  std::unordered_map<std::wstring, uint32_t> byName;  // folded sAMAccountName of live accounts
+  std::unordered_map<std::wstring, uint32_t> groups;  // folded sAMAccountName (or cn) of groups
+  std::vector<uint32_t> accountsByRid;
+  std::vector<std::wstring> attributeNames;
+  std::unordered_map<std::wstring, uint16_t> attributeIds;  // folded name
+  std::map<uint32_t, std::vector<std::string>> comments;    // comment lines before an object
+  std::vector<std::string> trailingComments;
+  std::wstring netbios, controller, dns, namingContext;
+  uint32_t root = kNoObject;
+
+  Model() {
+    for (const wchar_t* name : kKnownAttributes) AttributeIdFor(name);
+  }
+
+  uint16_t AttributeIdFor(const std::wstring& name) {
+    std::wstring folded = FoldCase(name);
+    auto it = attributeIds.find(folded);
+    if (it != attributeIds.end()) return it->second;
+    uint16_t id = static_cast<uint16_t>(attributeNames.size());
+    attributeNames.push_back(name);
+    attributeIds.emplace(folded, id);
+    return id;
+  }
+
+  static DirAttribute* Find(DirObject& object, uint16_t id) {
+    for (DirAttribute& a : object.attributes)
+      if (a.name == id) return &a;
+    return nullptr;
+  }
+  static const DirAttribute* Find(const DirObject& object, uint16_t id) {
+    for (const DirAttribute& a : object.attributes)
+      if (a.name == id) return &a;
+    return nullptr;
+  }
+  static const std::wstring& First(const DirObject& object, uint16_t id) {
+    const DirAttribute* a = Find(object, id);
+    return a && !a->values.empty() ? a->values[0] : kEmpty;
+  }
+  static void Set(DirObject& object, uint16_t id, const std::wstring& value) {
+    DirAttribute* a = Find(object, id);
+    if (value.empty()) {
+      if (a) object.attributes.erase(object.attributes.begin() + (a - object.attributes.data()));
+      return;
+    }
+    if (!a) {
+      object.attributes.push_back(DirAttribute{id, {}});
+      a = &object.attributes.back();
+    }
+    a->values.assign(1, value);
+  }
+
+  static DWORD Flags(const DirObject& object) {
+    unsigned long flags = UF_NORMAL_ACCOUNT;
+    const std::wstring& text = First(object, kAttrUserAccountControl);
+    if (!text.empty()) ParseUInt32(WideToUtf8(text), &flags);
+    return static_cast<DWORD>(flags);
+  }
+
+  // Builds the model from parsed LDIF; false with the file, line and reason.
+  bool Build(const LdifDocument& doc, const std::string& file, DomainError* error);
+  // Applies journal text; false with the journal's line and reason.
+  bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
+  void WriteLdif(std::string* out, std::FILE* sink) const;
+};
+
+bool DomainStore::Model::Build(const LdifDocument& doc, const std::string& file, DomainError* error) {
+  if (doc.entries.empty()) return Fail(error, file, 0, "the file holds no entries");
+  dns = Utf8ToWide(doc.Meta("dns"));
+  netbios = Utf8ToWide(doc.Meta("domain"));
+  controller = Utf8ToWide(doc.Meta("controller"));
+  if (dns.empty()) {
+    // Take the DNS name from the DC= components of the first entry.
+    std::vector<std::wstring> rdns;
+    SplitDn(Utf8ToWide(doc.entries[0].dn), &rdns);
+    for (const std::wstring& rdn : rdns) {
+      std::wstring type, value;
+      if (SplitRdn(rdn, &type, &value) && EqualNoCase(type, L"DC")) dns += (dns.empty() ? L"" : L".") + value;
+    }
+    if (dns.empty()) return Fail(error, file, doc.entries[0].line, "no \"# qel-dns:\" line and no DC= name");
+  }
+  for (size_t pos = 0, next; pos <= dns.size(); pos = next + 1) {
+    next = dns.find(L'.', pos);
+    if (next == std::wstring::npos) next = dns.size();
+    if (next == pos) return Fail(error, file, 0, "bad DNS name " + Quote(dns));
+    namingContext += (namingContext.empty() ? L"DC=" : L",DC=") + dns.substr(pos, next - pos);
+  }
+  if (netbios.empty()) {
+    netbios = dns.substr(0, dns.find(L'.'));
+    for (wchar_t& c : netbios)
+      if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
+  }
+  if (controller.empty()) controller = L"DC1";
+  const std::wstring contextKey = NormalizeDn(namingContext);
+
+  objects.reserve(doc.entries.size());
+  // First the names, so a parent that comes later can be told from a missing one.
+  std::unordered_map<std::wstring, size_t> position;
+  position.reserve(doc.entries.size());
+  for (size_t i = 0; i < doc.entries.size(); ++i) {
+    const LdifEntry& entry = doc.entries[i];
+    std::wstring dn = Utf8ToWide(entry.dn);
+    std::wstring key = NormalizeDn(dn);
+    if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(dn));
+    if (!position.emplace(key, i).second) return Fail(error, file, entry.line, "duplicate DN " + Quote(dn));
+    if (!DnKeyAtOrBelow(key, contextKey))
+      return Fail(error, file, entry.line, Quote(dn) + " is outside the domain " + Quote(namingContext));
+  }
+  if (!position.count(contextKey))
+    return Fail(error, file, 0, "the domain object " + Quote(namingContext) + " is missing");
+
+  byKey.reserve(doc.entries.size());
+  DWORD nextRid = kFirstRid;
+  for (size_t i = 0; i < doc.entries.size(); ++i) {
+    const LdifEntry& entry = doc.entries[i];
+    DirObject object;
+    object.dn = Utf8ToWide(entry.dn);
+    object.key = NormalizeDn(object.dn);
+    uint32_t index = static_cast<uint32_t>(objects.size());
+    if (object.key != contextKey) {
+      std::wstring parentKey = NormalizeDn(ParentDn(object.dn));
+      auto it = position.find(parentKey);
+      if (it == position.end())
+        return Fail(error, file, entry.line, "the parent of " + Quote(object.dn) + " does not exist");
+      if (it->second > i)
+        return Fail(error, file, entry.line,
+                    "the parent of " + Quote(object.dn) + " comes after it (line " +
+                        std::to_string(doc.entries[it->second].line) + ")");
+      object.parent = static_cast<uint32_t>(it->second);
+    } else {
+      root = index;
+    }
+    for (const LdifAttribute& attr : entry.attributes) {
+      std::wstring name = Utf8ToWide(attr.name);
+      uint16_t id = AttributeIdFor(name);
+      if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
+      if (id == kAttrUserAccountControl) {
+        unsigned long flags;
+        if (!ParseUInt32(attr.value, &flags))
+          return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
+      }
+      DirAttribute* a = Find(object, id);
+      if (!a) {
+        object.attributes.push_back(DirAttribute{id, {}});
+        a = &object.attributes.back();
+      }
+      a->values.push_back(Utf8ToWide(attr.value));
+    }
+    object.deleted = EqualNoCase(First(object, kAttrIsDeleted).c_str(), L"TRUE");
+    const std::wstring& sam = First(object, kAttrSamAccountName);
+    if (HasClass(object, L"user")) {
+      if (sam.empty())
+        return Fail(error, file, entry.line, "the account " + Quote(object.dn) + " has no sAMAccountName");
+      object.rid = nextRid++;
+      object.account = !object.deleted;
+    }
+    object.group = HasClass(object, L"group") && !object.deleted;
+    if (object.account || object.group) {
+      std::wstring name = FoldCase(object.account || !sam.empty() ? sam : First(object, kAttrCn));
+      if (byName.count(name) || groups.count(name))
+        return Fail(error, file, entry.line, "duplicate sAMAccountName " + Quote(sam));
+      (object.account ? byName : groups).emplace(name, index);
+    }
+    if (!entry.comments.empty()) comments[index] = entry.comments;
+    if (object.parent != kNoObject) objects[object.parent].children.push_back(index);
+    byKey.emplace(object.key, index);
+    if (object.account) accountsByRid.push_back(index);
+    objects.push_back(std::move(object));
+  }
+  trailingComments = doc.trailingComments;
+  return true;
+}
+
+bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string& file, size_t* applied,
+                                      DomainError* error) {
+  size_t pos = 0;
+  int number = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    // A last line without its end was being written when the run died: the
+    // call that wrote it never returned, so it is dropped.
+    if (end == std::string::npos) break;
+    std::string line = text.substr(pos, end - pos);
+    pos = end + 1;
+    ++number;
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream in(line);
+    std::string op, dn64, item;
+    in >> op >> dn64;
+    std::string dnText;
+    if (op != "M" || !Base64Decode(dn64, &dnText))
+      return Fail(error, file, number, "malformed journal line");
+    auto it = byKey.find(NormalizeDn(Utf8ToWide(dnText)));
+    if (it == byKey.end() || !objects[it->second].account)
+      return Fail(error, file, number, "the journal names an unknown account \"" + dnText + "\"");
+    DirObject& object = objects[it->second];
+    std::vector<std::pair<uint16_t, std::wstring>> changes;
+    while (in >> item) {
+      size_t eq = item.find('=');
+      std::string value;
+      if (eq == std::string::npos || eq == 0 || !Base64Decode(item.substr(eq + 1), &value))
+        return Fail(error, file, number, "malformed journal line");
+      std::wstring wide;
+      if (!Utf8ToWide(value, &wide)) return Fail(error, file, number, "a journal value is not UTF-8 text");
+      uint16_t id = AttributeIdFor(Utf8ToWide(item.substr(0, eq)));
+      if (id == kAttrObjectClass || id == kAttrSamAccountName || id == kAttrIsDeleted ||
+          id == kAttrDistinguishedName)
+        return Fail(error, file, number, "the journal may not change \"" + item.substr(0, eq) + "\"");
+      unsigned long flags;
+      if (id == kAttrUserAccountControl && !ParseUInt32(value, &flags))
+        return Fail(error, file, number, "userAccountControl \"" + value + "\" is not a number");
+      changes.emplace_back(id, wide);
+    }
+    for (const auto& change : changes) Set(object, change.first, change.second);
+    ++*applied;
+  }
+  return true;
+}
+
+void DomainStore::Model::WriteLdif(std::string* out, std::FILE* sink) const {
+  auto drain = [&](bool force) {
+    if (sink && (force || out->size() > (1u << 20))) {
+      std::fwrite(out->data(), 1, out->size(), sink);
+      out->clear();
+    }
+  };
+  for (uint32_t i = 0; i < objects.size(); ++i) {
+    const DirObject& object = objects[i];
+    auto c = comments.find(i);
+    if (c != comments.end())
+      for (const std::string& line : c->second) *out += line + "\n";
+    *out += FormatLdifLine("dn", WideToUtf8(object.dn));
+    for (const DirAttribute& a : object.attributes) {
+      std::string name = WideToUtf8(attributeNames[a.name]);
+      for (const std::wstring& v : a.values) *out += FormatLdifLine(name, WideToUtf8(v));
+    }
+    *out += "\n";
+    drain(false);
+  }
+  for (const std::string& line : trailingComments) *out += line + "\n";
+  drain(true);
+}
+
+DomainStore::DomainStore() : DomainStore(Options()) {}
+DomainStore::DomainStore(const Options& options) : options_(options), model_(new Model) {}
+
+DomainStore::~DomainStore() { Close(nullptr); }
+
+bool DomainStore::LoadText(const std::string& text, const std::string& name, DomainError* error) {
+  LdifDocument doc;
+  if (!ParseLdif(text, name, &doc, error)) return false;
+  std::unique_ptr<Model> model(new Model);
+  if (!model->Build(doc, name, error)) return false;
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseJournal();
+  model_ = std::move(model);
+  path_.clear();
+  dirty_ = false;
+  return true;
+}
+
+bool DomainStore::Load(const std::string& path, DomainError* error) {
+  std::string text;
+  bool exists;
+  if (!ReadWholeFile(path, &text, &exists))
+    return Fail(error, path, 0, exists ? "the file cannot be read" : "the file does not exist");
+  LdifDocument doc;
+  if (!ParseLdif(text, path, &doc, error)) return false;
+  std::unique_ptr<Model> model(new Model);
+  if (!model->Build(doc, path, error)) return false;
+
+  std::string journalPath = path + ".journal";
+  std::string journal;
+  size_t applied = 0;
+  if (ReadWholeFile(journalPath, &journal, &exists)) {
+    if (!model->ApplyJournal(journal, journalPath, &applied, error)) return false;
+  } else if (exists) {
+    return Fail(error, journalPath, 0, "the journal cannot be read");
+  }
+
+  std::lock_guard<std::mutex> lock(mutex_);
+  CloseJournal();
+  std::unique_ptr<Model> previous = std::move(model_);
+  std::string previousPath = path_;
+  bool previousDirty = dirty_;
+  model_ = std::move(model);
+  path_ = path;
+  dirty_ = exists;  // a leftover journal (even an empty or torn one) is folded in now
+  if (dirty_ && !FlushLocked(error)) {
+    model_ = std::move(previous);
+    path_ = previousPath;
+    dirty_ = previousDirty;
+    return false;
+  }
+  return true;
+}
+
+bool DomainStore::Flush(DomainError* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return FlushLocked(error);
+}
+
+bool DomainStore::FlushLocked(DomainError* error) {
+  if (!dirty_ || path_.empty()) return true;
+  const std::string temp = path_ + ".tmp";
+  std::FILE* out = std::fopen(temp.c_str(), "wb");
+  if (!out) return Fail(error, temp, 0, "cannot create the file: " + std::string(std::strerror(errno)));
+  std::string buffer;
+  model_->WriteLdif(&buffer, out);
+  bool ok = std::fflush(out) == 0 && !std::ferror(out);
+  if (ok && options_.syncToDisk) ok = SyncFile(out);
+  ok = std::fclose(out) == 0 && ok;
+  std::error_code ec;
+  if (!ok) {
+    std::filesystem::remove(temp, ec);
+    return Fail(error, temp, 0, "cannot write the file");
+  }
+  // The journal stays until the new file is in place: a run that dies here
+  // replays it over the new file, which changes nothing (each line holds
+  // whole values, not differences).
+  std::filesystem::rename(temp, path_, ec);
+  if (ec) {
+    std::filesystem::remove(temp, ec);
+    return Fail(error, path_, 0, "cannot replace the file: " + ec.message());
+  }
+  ++fileWrites_;
+  CloseJournal();
+  std::filesystem::remove(path_ + ".journal", ec);
+  dirty_ = false;
+  return true;
+}
+
+bool DomainStore::Close(DomainError* error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  bool ok = FlushLocked(error);
+  CloseJournal();
+  return ok;
+}
+
+void DomainStore::CloseJournal() {
+  if (journal_) std::fclose(journal_);
+  journal_ = nullptr;
+}
+
+bool DomainStore::AppendJournal(const std::string& line) {
+  if (path_.empty()) return true;
+  const std::string journalPath = path_ + ".journal";
+  if (!journal_) {
+    journal_ = std::fopen(journalPath.c_str(), "ab");
+    if (!journal_) return false;
+  }
+  long before = std::ftell(journal_);
+  bool ok = std::fwrite(line.data(), 1, line.size(), journal_) == line.size() && std::fflush(journal_) == 0;
+  if (ok && options_.syncToDisk) ok = SyncFile(journal_);
+  if (!ok) {
+    // Cut a partly written line off, so the next line starts clean.
+    CloseJournal();
+    std::error_code ec;
+    if (before >= 0) std::filesystem::resize_file(journalPath, static_cast<uintmax_t>(before), ec);
+    return false;
+  }
+  ++journalLines_;
+  return true;
+}
+
+std::string DomainStore::ToLdif() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  std::string out;
+  model_->WriteLdif(&out, nullptr);
+  return out;
+}
+
+std::wstring DomainStore::NetbiosName() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_->netbios;
+}
+std::wstring DomainStore::ControllerName() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_->controller;
+}
+std::wstring DomainStore::DnsName() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_->dns;
+}
+std::wstring DomainStore::NamingContext() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return model_->namingContext;
+}
+
+void DomainStore::SetLocatorFailure(DWORD error) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  locatorFailure_ = error;
+}
+
+size_t DomainStore::ObjectCount() const { return model_->objects.size(); }
+const DirObject& DomainStore::Object(uint32_t index) const { return model_->objects[index]; }
+uint32_t DomainStore::RootObject() const { return model_->root; }
+const std::vector<uint32_t>& DomainStore::AccountsByRid() const { return model_->accountsByRid; }
+
+uint32_t DomainStore::FindObject(const std::wstring& dn) const {
+  std::wstring key = NormalizeDn(dn);
+  auto it = model_->byKey.find(key);
+  return it == model_->byKey.end() ? kNoObject : it->second;
+}
+
+uint32_t DomainStore::FindAccount(const std::wstring& name) const {
+  auto it = model_->byName.find(FoldCase(name));
+  return it == model_->byName.end() ? kNoObject : it->second;
+}
+
+int DomainStore::AttributeId(const std::wstring& name) const {
+  auto it = model_->attributeIds.find(FoldCase(name));
+  return it == model_->attributeIds.end() ? -1 : it->second;
+}
+
+const std::wstring& DomainStore::AttributeName(uint16_t id) const { return model_->attributeNames[id]; }
+
+const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint16_t id) const {
+  const DirAttribute* a = Model::Find(object, id);
+  return a && !a->values.empty() ? &a->values : nullptr;
+}
+
+bool DomainStore::IsLocalServer(LPCWSTR server) const {
+  if (!server || !*server) return true;
+  std::wstring name(server);
+  if (name.size() > 2 && name[0] == L'\\' && name[1] == L'\\') name = name.substr(2);
+  return EqualNoCase(name, model_->controller) || EqualNoCase(name, model_->controller + L"." + model_->dns);
+}
+
+NET_API_STATUS DomainStore::NetApiBufferFree(LPVOID buffer) {
+  std::free(buffer);
+  return NERR_Success;
+}
+
+NET_API_STATUS DomainStore::NetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE* buffer) {
+  if (!buffer) return ERROR_INVALID_PARAMETER;
+  *buffer = nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (!user) return ERROR_INVALID_PARAMETER;
+  if (level != 3) return ERROR_INVALID_LEVEL;
+  uint32_t index = FindAccount(user);
+  if (index == kNoObject) return NERR_UserNotFound;
+  const DirObject& o = model_->objects[index];
+  const std::wstring& display = Model::First(o, kAttrDisplayName);
+  const std::wstring& fullName = display.empty() ? Model::First(o, kAttrCn) : display;
+  const std::wstring logonServer = L"\\\\*";
+  const std::wstring* texts[] = {&Model::First(o, kAttrSamAccountName), &Model::First(o, kAttrHomeDirectory),
+                                 &Model::First(o, kAttrDescription),    &Model::First(o, kAttrScriptPath),
+                                 &fullName,                             &kEmpty,
+                                 &Model::First(o, kAttrUserWorkstations), &logonServer,
+                                 &Model::First(o, kAttrProfilePath),    &Model::First(o, kAttrHomeDrive)};
+  NetBuffer out(sizeof(USER_INFO_3));
+  for (const std::wstring* t : texts) out.Reserve(*t);
+  out.Reserve(kEmpty);
+  out.ReserveBytes(21);  // logon hours: one bit per hour of the week
+  if (!out.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
+  USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(out.Block());
+  info->usri3_name = out.Copy(*texts[0]);
+  info->usri3_password = nullptr;
+  info->usri3_priv = USER_PRIV_USER;
+  info->usri3_home_dir = out.Copy(*texts[1]);
+  info->usri3_comment = out.Copy(*texts[2]);
+  info->usri3_flags = Model::Flags(o);
+  info->usri3_script_path = out.Copy(*texts[3]);
+  info->usri3_full_name = out.Copy(*texts[4]);
+  info->usri3_usr_comment = out.Copy(*texts[5]);
+  info->usri3_parms = out.Copy(kEmpty);
+  info->usri3_workstations = out.Copy(*texts[6]);
+  info->usri3_acct_expires = TIMEQ_FOREVER;
+  info->usri3_max_storage = USER_MAXSTORAGE_UNLIMITED;
+  info->usri3_units_per_week = 168;
+  info->usri3_logon_server = out.Copy(*texts[7]);
+  info->usri3_user_id = o.rid;
+  info->usri3_primary_group_id =
+      (info->usri3_flags & (UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT)) ? DOMAIN_GROUP_RID_COMPUTERS
+                                                                                       : DOMAIN_GROUP_RID_USERS;
+  info->usri3_profile = out.Copy(*texts[8]);
+  info->usri3_home_dir_drive = out.Copy(*texts[9]);
+  info->usri3_logon_hours = out.Bytes(21);
+  std::memset(info->usri3_logon_hours, 0xFF, 21);
+  *buffer = out.Block();
+  return NERR_Success;
+}
+
+NET_API_STATUS DomainStore::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE buffer,
+                                           LPDWORD parameterError) {
+  if (parameterError) *parameterError = PARM_ERROR_NONE;
+  auto refuse = [&](DWORD parm) {
+    if (parameterError) *parameterError = parm;
+    return static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER);
+  };
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (!user || !buffer) return refuse(PARM_ERROR_UNKNOWN);
+  if (level != 3 && level != 1008 && level != 1009) return ERROR_INVALID_LEVEL;
+  uint32_t index = FindAccount(user);
+  if (index == kNoObject) return NERR_UserNotFound;
+  const DirObject& o = model_->objects[index];
+
+  // A null string leaves its field as it is; an empty one clears it.
+  std::vector<Change> changes;
+  auto text = [&](uint16_t id, LPCWSTR value) {
+    if (value && Model::First(o, id) != value) changes.emplace_back(id, value);
+  };
+  auto flags = [&](DWORD value) -> bool {
+    DWORD type = value & kAccountTypeMask;
+    if (type == 0 || (type & (type - 1)) != 0) return false;  // exactly one account type
+    if (value != Model::Flags(o)) changes.emplace_back(kAttrUserAccountControl, std::to_wstring(value));
+    return true;
+  };
+  if (level == 3) {
+    const USER_INFO_3* info = reinterpret_cast<const USER_INFO_3*>(buffer);
+    // Renaming an account is not something this store does.
+    if (info->usri3_name && !EqualNoCase(info->usri3_name, Model::First(o, kAttrSamAccountName).c_str()))
+      return refuse(USER_NAME_PARMNUM);
+    if (!flags(info->usri3_flags)) return refuse(USER_FLAGS_PARMNUM);
+    text(kAttrScriptPath, info->usri3_script_path);
+    text(kAttrProfilePath, info->usri3_profile);
+    text(kAttrHomeDirectory, info->usri3_home_dir);
+    text(kAttrDescription, info->usri3_comment);
+    text(kAttrUserWorkstations, info->usri3_workstations);
+    text(kAttrHomeDrive, info->usri3_home_dir_drive);
+    // The full name is displayName; writing back the cn it fell back to adds nothing.
+    const std::wstring& display = Model::First(o, kAttrDisplayName);
+    if (info->usri3_full_name &&
+        !(display.empty() ? Model::First(o, kAttrCn) == info->usri3_full_name : display == info->usri3_full_name))
+      changes.emplace_back(kAttrDisplayName, info->usri3_full_name);
+  } else if (level == 1008) {
+    if (!flags(reinterpret_cast<const USER_INFO_1008*>(buffer)->usri1008_flags)) return refuse(USER_FLAGS_PARMNUM);
+  } else {
+    LPCWSTR script = reinterpret_cast<const USER_INFO_1009*>(buffer)->usri1009_script_path;
+    if (!script) return refuse(USER_SCRIPT_PATH_PARMNUM);
+    text(kAttrScriptPath, script);
+  }
+  return ApplyChanges(index, changes);
+}
+
+NET_API_STATUS DomainStore::ApplyChanges(uint32_t index, const std::vector<Change>& changes) {
+  if (changes.empty()) return NERR_Success;
+  DirObject& o = model_->objects[index];
+  std::string line = "M " + Base64Encode(WideToUtf8(o.dn));
+  for (const Change& c : changes)
+    line += " " + WideToUtf8(model_->attributeNames[c.first]) + "=" + Base64Encode(WideToUtf8(c.second));
+  line += "\n";
+  // The change is made only once it is safe in the journal.
+  if (!AppendJournal(line)) return ERROR_CANTWRITE;
+  for (const Change& c : changes) Model::Set(o, c.first, c.second);
+  dirty_ = dirty_ || !path_.empty();
+  return NERR_Success;
+}
+
+NET_API_STATUS DomainStore::NetQueryDisplayInformation(LPCWSTR server, DWORD level, DWORD index,
+                                                       DWORD entriesRequested, DWORD preferredMaximumLength,
+                                                       LPDWORD returnedEntryCount, PVOID* sortedBuffer) {
+  if (!returnedEntryCount || !sortedBuffer) return ERROR_INVALID_PARAMETER;
+  *returnedEntryCount = 0;
+  *sortedBuffer = nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (level != 1) return ERROR_INVALID_LEVEL;
+  if (entriesRequested == 0) return ERROR_INVALID_PARAMETER;
+  const std::vector<uint32_t>& accounts = model_->accountsByRid;
+  const auto& objects = model_->objects;
+  // The index is the RID of the last entry already returned (0 at the start).
+  auto first = std::upper_bound(accounts.begin(), accounts.end(), index,
+                                [&](DWORD rid, uint32_t object) { return rid < objects[object].rid; });
+  size_t start = static_cast<size_t>(first - accounts.begin());
+  size_t limit = std::min<size_t>({entriesRequested, kMaxDisplayEntries, accounts.size() - start});
+  size_t count = 0, bytes = 0;
+  for (; count < limit; ++count) {
+    const DirObject& o = objects[accounts[start + count]];
+    const std::wstring& display = Model::First(o, kAttrDisplayName);
+    size_t size = sizeof(NET_DISPLAY_USER) +
+                  (Model::First(o, kAttrSamAccountName).size() + Model::First(o, kAttrDescription).size() +
+                   (display.empty() ? Model::First(o, kAttrCn) : display).size() + 3) *
+                      sizeof(wchar_t);
+    // The preferred length is a wish: at least one entry always comes back.
+    if (count > 0 && preferredMaximumLength != MAX_PREFERRED_LENGTH && bytes + size > preferredMaximumLength)
+      break;
+    bytes += size;
+  }
+  if (count == 0) return NERR_Success;
+  NetBuffer block(sizeof(NET_DISPLAY_USER) * count);
+  block.ReserveBytes(bytes);
+  if (!block.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
+  NET_DISPLAY_USER* entries = reinterpret_cast<NET_DISPLAY_USER*>(block.Block());
+  for (size_t i = 0; i < count; ++i) {
+    const DirObject& o = objects[accounts[start + i]];
+    const std::wstring& display = Model::First(o, kAttrDisplayName);
+    entries[i].usri1_name = block.Copy(Model::First(o, kAttrSamAccountName));
+    entries[i].usri1_comment = block.Copy(Model::First(o, kAttrDescription));
+    entries[i].usri1_flags = Model::Flags(o);
+    entries[i].usri1_full_name = block.Copy(display.empty() ? Model::First(o, kAttrCn) : display);
+    entries[i].usri1_user_id = o.rid;
+    entries[i].usri1_next_index = o.rid;
+  }
+  *returnedEntryCount = static_cast<DWORD>(count);
+  *sortedBuffer = block.Block();
+  return start + count < accounts.size() ? ERROR_MORE_DATA : NERR_Success;
+}
+
+NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
+                                             DWORD preferredMaximumLength, LPDWORD entriesRead,
+                                             LPDWORD totalEntries, DWORD_PTR* resumeHandle) {
+  if (!buffer || !entriesRead || !totalEntries) return ERROR_INVALID_PARAMETER;
+  *buffer = nullptr;
+  *entriesRead = *totalEntries = 0;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (level != 0 && level != 1) return ERROR_INVALID_LEVEL;
+  if (!group) return NERR_GroupNotFound;
+  auto it = model_->groups.find(FoldCase(group));
+  if (it == model_->groups.end()) return NERR_GroupNotFound;
+  const DirObject& g = model_->objects[it->second];
+
+  // Members are the group's "member" values that name live accounts. For
+  // "Domain Users" Windows also lists the accounts whose primary group it is:
+  // every user that is not a computer.
+  std::vector<uint32_t> members;
+  if (const DirAttribute* m = Model::Find(g, kAttrMember))
+    for (const std::wstring& dn : m->values) {
+      auto found = model_->byKey.find(NormalizeDn(dn));
+      if (found != model_->byKey.end() && model_->objects[found->second].account) members.push_back(found->second);
+    }
+  if (EqualNoCase(Model::First(g, kAttrSamAccountName), L"Domain Users")) {
+    std::vector<uint32_t> listed(members);
+    std::sort(listed.begin(), listed.end());
+    for (uint32_t a : model_->accountsByRid)
+      if (!(Model::Flags(model_->objects[a]) & (UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT)) &&
+          !std::binary_search(listed.begin(), listed.end(), a))
+        members.push_back(a);
+  }
+  size_t start = resumeHandle ? static_cast<size_t>(*resumeHandle) : 0;
+  if (start > members.size()) start = members.size();
+  size_t fixed = level == 0 ? sizeof(GROUP_USERS_INFO_0) : sizeof(GROUP_USERS_INFO_1);
+  size_t count = 0, bytes = 0;
+  for (size_t i = start; i < members.size(); ++i) {
+    size_t size = fixed + (Model::First(model_->objects[members[i]], kAttrSamAccountName).size() + 1) * sizeof(wchar_t);
+    // The preferred length is a wish: at least one entry always comes back.
+    if (count > 0 && preferredMaximumLength != MAX_PREFERRED_LENGTH && bytes + size > preferredMaximumLength) break;
+    bytes += size;
+    ++count;
+  }
+  NetBuffer out(fixed * count);
+  out.ReserveBytes(bytes - fixed * count);
+  if (!out.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
+  for (size_t i = 0; i < count; ++i) {
+    LPWSTR name = out.Copy(Model::First(model_->objects[members[start + i]], kAttrSamAccountName));
+    if (level == 0) {
+      reinterpret_cast<GROUP_USERS_INFO_0*>(out.Block())[i].grui0_name = name;
+    } else {
+      GROUP_USERS_INFO_1& entry = reinterpret_cast<GROUP_USERS_INFO_1*>(out.Block())[i];
+      entry.grui1_name = name;
+      entry.grui1_attributes = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
+    }
+  }
+  *buffer = out.Block();
+  *entriesRead = static_cast<DWORD>(count);
+  *totalEntries = static_cast<DWORD>(members.size() - start);
+  bool more = start + count < members.size();
+  if (resumeHandle) *resumeHandle = more ? static_cast<DWORD_PTR>(start + count) : 0;
+  return more ? ERROR_MORE_DATA : NERR_Success;
+}
+
+DWORD DomainStore::DsGetDcNameA(LPCSTR computer, LPCSTR domain, GUID* /*domainGuid*/, LPCSTR /*site*/, ULONG flags,
+                                PDOMAIN_CONTROLLER_INFOA* info) {
+  if (!info) return ERROR_INVALID_PARAMETER;
+  *info = nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (locatorFailure_) return locatorFailure_;
+  if (computer && *computer && !IsLocalServer(Utf8ToWide(computer).c_str())) return ERROR_BAD_NETPATH;
+  if (domain && *domain && !EqualNoCase(Utf8ToWide(domain), model_->netbios) &&
+      !EqualNoCase(Utf8ToWide(domain), model_->dns))
+    return ERROR_NO_SUCH_DOMAIN;
+  bool flat = (flags & DS_RETURN_FLAT_NAME) != 0;
+  std::string controller = "\\\\" + WideToUtf8(model_->controller);
+  if (!flat) controller += "." + WideToUtf8(model_->dns);
+  std::string texts[] = {controller, "\\\\127.0.0.1", WideToUtf8(flat ? model_->netbios : model_->dns),
+                         WideToUtf8(model_->dns), "Default-First-Site-Name"};
+  size_t bytes = sizeof(DOMAIN_CONTROLLER_INFOA);
+  for (const std::string& t : texts) bytes += t.size() + 1;
+  char* block = static_cast<char*>(std::calloc(1, bytes));
+  if (!block) return ERROR_NOT_ENOUGH_MEMORY;
+  DOMAIN_CONTROLLER_INFOA* dc = reinterpret_cast<DOMAIN_CONTROLLER_INFOA*>(block);
+  char* next = block + sizeof(DOMAIN_CONTROLLER_INFOA);
+  char* copies[5];
+  for (int i = 0; i < 5; ++i) {
+    copies[i] = next;
+    std::memcpy(next, texts[i].c_str(), texts[i].size() + 1);
+    next += texts[i].size() + 1;
+  }
+  dc->DomainControllerName = copies[0];
+  dc->DomainControllerAddress = copies[1];
+  dc->DomainControllerAddressType = DS_INET_ADDRESS;
+  dc->DomainName = copies[2];
+  dc->DnsForestName = copies[3];
+  dc->Flags = DS_PDC_FLAG | DS_GC_FLAG | DS_DS_FLAG | DS_KDC_FLAG | DS_WRITABLE_FLAG |
+              (flat ? 0u : DS_DNS_CONTROLLER_FLAG);
+  dc->DcSiteName = copies[4];
+  dc->ClientSiteName = copies[4];
+  *info = dc;
+  return NERR_Success;
+}
+
+NET_API_STATUS DomainStore::NetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE* buffer) {
+  if (!buffer) return ERROR_INVALID_PARAMETER;
+  *buffer = nullptr;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (locatorFailure_) return NERR_DCNotFound;
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (domain && *domain && !EqualNoCase(domain, model_->netbios.c_str()) && !EqualNoCase(domain, model_->dns.c_str()))
+    return NERR_DCNotFound;
+  NetBuffer out(0);
+  std::wstring name = L"\\\\" + model_->controller;
+  out.Reserve(name);
+  if (!out.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
+  out.Copy(name);
+  *buffer = out.Block();
+  return NERR_Success;
+}
+
+}  // namespace qel
