@@ -264,3 +264,12 @@ typedef HWND__* HWND;
 typedef BOOL(WINAPI* PFN_CopyFileExA)(LPCSTR existingFileName, LPCSTR newFileName, LPPROGRESS_ROUTINE progress,
                                       LPVOID data, BOOL* cancel, DWORD copyFlags);
 typedef HRESULT(WINAPI* PFN_SHGetFolderPathA)(HWND owner, int folder, HANDLE token, DWORD flags, LPSTR path);
+
+// Shell folder ids; on Windows they live in shlobj.h, which the core does not
+// include. Same tokens as the SDK's, so including both is harmless.
+#ifndef CSIDL_COMMON_APPDATA
+#define CSIDL_COMMON_APPDATA 0x0023
+#endif
+#ifndef CSIDL_FLAG_CREATE
+#define CSIDL_FLAG_CREATE 0x8000
+#endif

@@ -168,10 +168,13 @@ class HostSync : public ISync {
     }
     for (;;) {
       if (waitAll) {
-        if (TakeAll(objects, self)) return WAIT_OBJECT_0;
+        DWORD abandonedIndex = count;
+        if (TakeAll(objects, self, &abandonedIndex))
+          return abandonedIndex < count ? WAIT_ABANDONED + abandonedIndex : WAIT_OBJECT_0;
       } else {
         for (DWORD i = 0; i < count; ++i) {
-          if (TryTake(*objects[i], self)) return WAIT_OBJECT_0 + i;
+          bool abandoned = false;
+          if (TryTake(*objects[i], self, &abandoned)) return (abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0) + i;
         }
       }
       if (milliseconds == 0) return WAIT_TIMEOUT;
@@ -315,7 +318,21 @@ class HostSync : public ISync {
   void Disown(SyncObject& mutex) {
     mutex.owner = 0;
     mutex.recursion = 0;
-    if (mutex.file && mutex.file->fd >= 0) SetLock(mutex.file->fd, F_UNLCK, 1);
+    if (mutex.file && mutex.file->fd >= 0) {
+      MarkOwned(mutex.file->fd, false);
+      SetLock(mutex.file->fd, F_UNLCK, 1);
+    }
+  }
+
+  // Byte 1 of the lock file says whether an owner holds the mutex; found set
+  // by a new owner, it means the last owner died holding it (abandoned).
+  static bool MarkOwned(int fd, bool owned) {
+    char previous = '0';
+    bool abandoned = pread(fd, &previous, 1, 1) == 1 && previous == '1';
+    char mark = owned ? '1' : '0';
+    ssize_t written = pwrite(fd, &mark, 1, 1);
+    (void)written;
+    return abandoned;
   }
 
   // Whether the object is signalled for this thread, without changing it.
@@ -333,8 +350,9 @@ class HostSync : public ISync {
   }
 
   // Takes a signalled object as a satisfied wait does: an auto-reset event
-  // is reset, a mutex becomes owned.
-  bool TryTake(SyncObject& object, DWORD self) {
+  // is reset, a mutex becomes owned. *abandoned tells that the mutex came
+  // from an owner that ended without releasing it.
+  bool TryTake(SyncObject& object, DWORD self, bool* abandoned = nullptr) {
     switch (object.kind) {
       case SyncObject::kEvent:
         if (!object.signalled) return false;
@@ -348,29 +366,36 @@ class HostSync : public ISync {
           return true;
         }
         if (object.owner != 0) return false;
-        if (object.file && !SetLock(object.file->fd, F_WRLCK, 1)) return false;
+        if (object.file) {
+          if (!SetLock(object.file->fd, F_WRLCK, 1)) return false;
+          bool lost = MarkOwned(object.file->fd, true);
+          if (abandoned != nullptr) *abandoned = lost;
+        }
         Own(object, self);
         return true;
     }
     return false;
   }
 
-  bool TakeAll(std::vector<std::shared_ptr<SyncObject>>& objects, DWORD self) {
+  bool TakeAll(std::vector<std::shared_ptr<SyncObject>>& objects, DWORD self, DWORD* abandonedIndex) {
     for (auto& object : objects) {
       if (!IsReady(*object, self)) return false;
     }
     // A mutex of another process may be taken between the check and here;
     // then give back what was taken and wait on.
     std::vector<SyncObject*> taken;
-    for (auto& object : objects) {
+    for (size_t i = 0; i < objects.size(); ++i) {
+      SyncObject* object = objects[i].get();
       if (object->kind == SyncObject::kMutex) {
-        if (!TryTake(*object, self)) {
+        bool abandoned = false;
+        if (!TryTake(*object, self, &abandoned)) {
           for (SyncObject* back : taken) {
             if (--back->recursion == 0) Disown(*back);
           }
           return false;
         }
-        taken.push_back(object.get());
+        if (abandoned && *abandonedIndex == objects.size()) *abandonedIndex = static_cast<DWORD>(i);
+        taken.push_back(object);
       }
     }
     for (auto& object : objects) {
