@@ -171,8 +171,9 @@ DWORD WINAPI CPageFinish::ProgressThreadProc(LPVOID parameter) {
 }
 
 void CPageFinish::OnRunFinished() {
-  if (m_pSheet != nullptr) m_pSheet->PostWizardButtons(PSWIZB_FINISH);
+  // The flag first: once Finish shows, closing must not ask any more.
   m_bRunning = FALSE;
+  if (m_pSheet != nullptr) m_pSheet->PostWizardButtons(PSWIZB_FINISH);
 }
 
 BOOL CPageFinish::OnQueryCancel() {
