@@ -1,0 +1,163 @@
+// Identity, time and program start: the buffer rules of the Win32 calls and
+// WinExec's result codes.
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "tests/platform_system/ports_under_test.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+namespace qel::test {
+namespace {
+
+using SystemTest = PortsTest;
+
+TEST_F(SystemTest, ComputerNameBufferRules) {
+  char name[64] = {};
+  DWORD size = sizeof(name);
+  ASSERT_TRUE(System().GetComputerNameA(name, &size));
+  ASSERT_GT(size, 0u);
+  EXPECT_EQ(size, strlen(name));
+  const DWORD length = size;
+
+  // No room for the terminator: FALSE, ERROR_BUFFER_OVERFLOW, size needed.
+  char small[64];
+  size = length;
+  QelSetLastError(0);
+  EXPECT_FALSE(System().GetComputerNameA(small, &size));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_BUFFER_OVERFLOW));
+  EXPECT_EQ(size, length + 1);
+
+  size = length + 1;
+  EXPECT_TRUE(System().GetComputerNameA(small, &size));
+  EXPECT_EQ(size, length);
+  EXPECT_STREQ(small, name);
+}
+
+TEST_F(SystemTest, WindowsDirectoryBufferRules) {
+  char folder[MAX_PATH] = {};
+  UINT length = System().GetWindowsDirectoryA(folder, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(length, strlen(folder));
+  EXPECT_EQ(folder[1], ':');
+  char small[MAX_PATH];
+  EXPECT_EQ(System().GetWindowsDirectoryA(small, length), length + 1);  // the size needed
+}
+
+TEST_F(SystemTest, ModuleFileNameIsCutToTheBuffer) {
+  char path[MAX_PATH] = {};
+  DWORD length = System().GetModuleFileNameA(nullptr, path, MAX_PATH);
+  ASSERT_GT(length, 3u);
+  EXPECT_EQ(length, strlen(path));
+  EXPECT_NE(strrchr(path, '\\'), nullptr);
+
+  char small[MAX_PATH];
+  memset(small, 'x', sizeof(small));
+  QelSetLastError(0);
+  EXPECT_EQ(System().GetModuleFileNameA(nullptr, small, 3), 3u);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(std::string(small, 3), std::string(path, 2) + '\0');
+}
+
+TEST_F(SystemTest, ProcessIdAndTimes) {
+  EXPECT_NE(System().GetCurrentProcessId(), 0u);
+  EXPECT_EQ(System().GetCurrentProcessId(), System().GetCurrentProcessId());
+
+  SYSTEMTIME local = {};
+  System().GetLocalTime(&local);
+  time_t now = time(nullptr);
+  struct tm expected;
+#ifdef _WIN32
+  localtime_s(&expected, &now);
+#else
+  localtime_r(&now, &expected);
+#endif
+  EXPECT_EQ(local.wYear, expected.tm_year + 1900);
+  EXPECT_GE(local.wMonth, 1);
+  EXPECT_LE(local.wMonth, 12);
+  EXPECT_LE(local.wMilliseconds, 999);
+  int secondsOfDay = local.wHour * 3600 + local.wMinute * 60 + local.wSecond;
+  int expectedSeconds = expected.tm_hour * 3600 + expected.tm_min * 60 + expected.tm_sec;
+  int difference = (secondsOfDay - expectedSeconds + 86400) % 86400;
+  EXPECT_TRUE(difference <= 2 || difference >= 86398) << difference;
+
+  DWORD before = System().GetTickCount();
+  System().Sleep(30);
+  DWORD elapsed = System().GetTickCount() - before;
+  EXPECT_GE(elapsed, 15u);  // tick granularity on Windows is about 16 ms
+}
+
+TEST_F(SystemTest, WinExecOfAMissingProgram) {
+  char folder[MAX_PATH] = {};
+  System().GetWindowsDirectoryA(folder, MAX_PATH);
+  std::string missingFile = std::string(folder) + "\\qel-no-such-program.exe";
+  EXPECT_EQ(System().WinExec(missingFile.c_str(), SW_SHOW), static_cast<UINT>(ERROR_FILE_NOT_FOUND));
+  std::string missingFolder = std::string(folder) + "\\qel-no-such-folder\\x.exe";
+  EXPECT_EQ(System().WinExec(missingFolder.c_str(), SW_SHOW), static_cast<UINT>(ERROR_PATH_NOT_FOUND));
+}
+
+#ifndef _WIN32
+TEST_F(SystemTest, HostIdentityComesFromTheConfiguration) {
+  env_.reset();
+  HostTestOptions options;
+  options.computerName = "MEMBER7";
+  options.version = 0x0ECE0205;
+  options.adjust = [](HostConfig& config) { config.modulePath = "C:\\Tools\\QelCheck.exe"; };
+  env_ = std::make_unique<HostTestEnv>(options);
+  EXPECT_EQ(System().GetVersion() & 0xFF, 5u);
+  char name[16] = {};
+  DWORD size = 16;
+  EXPECT_TRUE(System().GetComputerNameA(name, &size));
+  EXPECT_STREQ(name, "MEMBER7");
+  char path[MAX_PATH] = {};
+  EXPECT_EQ(System().GetModuleFileNameA(nullptr, path, MAX_PATH), strlen("C:\\Tools\\QelCheck.exe"));
+  EXPECT_STREQ(path, "C:\\Tools\\QelCheck.exe");
+  char folder[MAX_PATH] = {};
+  EXPECT_EQ(System().GetWindowsDirectoryA(folder, MAX_PATH), 10u);
+  EXPECT_STREQ(folder, "C:\\WINDOWS");
+}
+
+// A stand-in program that records its arguments, one per line.
+const char kRecorder[] =
+    "#!/bin/sh\n"
+    "out=\"$(dirname \"$0\")/args.txt\"\n"
+    ": > \"$out.tmp\"\n"
+    "for a in \"$@\"; do printf '%s\\n' \"$a\" >> \"$out.tmp\"; done\n"
+    "mv \"$out.tmp\" \"$out\"\n";
+
+TEST_F(SystemTest, HostWinExecStartsTheProgramWithItsArguments) {
+  ASSERT_TRUE(env_->WriteFile("C:\\Setup Files\\Stand In.exe", kRecorder));
+  chmod(env_->HostPath("C:\\Setup Files\\Stand In.exe").c_str(), 0755);
+  UINT result = System().WinExec("\"C:\\Setup Files\\Stand In.exe\" /S \"two words\" \\\\DC01\\NetLogon", SW_SHOW);
+  EXPECT_EQ(result, 33u);
+  EXPECT_TRUE(Eventually([&] { return env_->FileExists("C:\\Setup Files\\args.txt"); }, 10000));
+  EXPECT_EQ(env_->ReadFile("C:\\Setup Files\\args.txt"), "/S\ntwo words\n\\\\DC01\\NetLogon\n");
+  // WinExec does not wait, and leaves no child of ours behind to reap.
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(SystemTest, HostWinExecFindsAnUnquotedPathWithBlanks) {
+  ASSERT_TRUE(env_->WriteFile("C:\\Setup Files\\Stand In.exe", kRecorder));
+  chmod(env_->HostPath("C:\\Setup Files\\Stand In.exe").c_str(), 0755);
+  EXPECT_EQ(System().WinExec("C:\\Setup Files\\Stand In.exe last", SW_SHOW), 33u);
+  EXPECT_TRUE(Eventually([&] { return env_->FileExists("C:\\Setup Files\\args.txt"); }, 10000));
+  EXPECT_EQ(env_->ReadFile("C:\\Setup Files\\args.txt"), "last\n");
+}
+
+TEST_F(SystemTest, HostWinExecOfAFileThatIsNoProgram) {
+  ASSERT_TRUE(env_->WriteFile("C:\\data.exe", "just data"));
+  chmod(env_->HostPath("C:\\data.exe").c_str(), 0644);
+  EXPECT_EQ(System().WinExec("C:\\data.exe", SW_SHOW), static_cast<UINT>(ERROR_BAD_FORMAT));
+}
+#endif
+
+}  // namespace
+}  // namespace qel::test
