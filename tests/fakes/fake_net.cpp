@@ -308,10 +308,10 @@ HMODULE FakeMibAgent::LoadLibraryA(const char* fileName) {
 FARPROC FakeMibAgent::GetProcAddress(HMODULE, const char* procName) {
   std::string name = procName;
   if (missing_.count(name)) return nullptr;
-  if (name == "SnmpExtensionInit") return FakeInit;
-  if (name == "SnmpExtensionInitEx") return FakeInitEx;
-  if (name == "SnmpExtensionQuery") return FakeQuery;
-  if (name == "SnmpExtensionTrap") return FakeTrap;
+  if (name == "SnmpExtensionInit") return reinterpret_cast<FARPROC>(FakeInit);
+  if (name == "SnmpExtensionInitEx") return reinterpret_cast<FARPROC>(FakeInitEx);
+  if (name == "SnmpExtensionQuery") return reinterpret_cast<FARPROC>(FakeQuery);
+  if (name == "SnmpExtensionTrap") return reinterpret_cast<FARPROC>(FakeTrap);
   return nullptr;
 }
 
@@ -322,7 +322,7 @@ BOOL FakeMibAgent::FreeLibrary(HMODULE) {
 
 BOOL FakeMibAgent::SnmpExtensionInit(FARPROC entry, DWORD, HANDLE* trapEvent, MibOid* supportedView) {
   ++initCalls_;
-  if (entry != FakeInit) return FALSE;
+  if (entry != reinterpret_cast<FARPROC>(FakeInit)) return FALSE;
   DWORD error = 0;
   if (plan_.ShouldFail("SnmpExtensionInit", &error)) return FALSE;
   *trapEvent = nullptr;
@@ -336,7 +336,8 @@ BOOL FakeMibAgent::SnmpExtensionQuery(FARPROC entry, BYTE pduType, MibVarBind* b
   *errorStatus = SNMP_ERRORSTATUS_NOERROR;
   *errorIndex = 0;
   DWORD error = 0;
-  if (entry != FakeQuery || pduType != SNMP_PDU_GETNEXT || plan_.ShouldFail("SnmpExtensionQuery", &error)) {
+  if (entry != reinterpret_cast<FARPROC>(FakeQuery) || pduType != SNMP_PDU_GETNEXT ||
+      plan_.ShouldFail("SnmpExtensionQuery", &error)) {
     *errorStatus = SNMP_ERRORSTATUS_GENERR;
     return FALSE;
   }
