@@ -1,0 +1,317 @@
+// Host-only rules of the file port: Windows paths under the root folder, UNC
+// shares, code pages, attributes kept beside the host file, sharing, NTFS
+// listing order and the profile functions' less common forms.
+#include <ftw.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_ports.h"
+#include "platform/host/path_map.h"
+
+namespace qel {
+namespace {
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) { return ::remove(path); }
+
+class HostFilesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/qel-host-files-XXXXXX";
+    root_ = ::mkdtemp(pattern);
+    ::mkdir((root_ + "/C").c_str(), 0755);
+    config_.root = root_;
+    config_.registryFile = root_ + "/registry.reg";
+    config_.windowsDir = "C:\\WINDOWS";
+    config_.tempPath = "C:\\Users\\admin\\Temp\\";
+    config_.currentDir = "C:\\work";
+    config_.shares["\\\\DC01\\NETLOGON"] = "C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts";
+    Remake();
+  }
+  void TearDown() override {
+    files_.reset();
+    ::nftw(root_.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  void Remake() { files_ = MakeHostFileSystem(config_); }
+
+  IFileSystem& fs() { return *files_; }
+
+  // Host-side helpers: what another program (or a test seeding files) sees.
+  void HostMkdirs(const std::string& relative) {
+    std::string path = root_;
+    std::stringstream parts(relative);
+    std::string part;
+    while (std::getline(parts, part, '/')) {
+      path += "/" + part;
+      ::mkdir(path.c_str(), 0755);
+    }
+  }
+  void HostWrite(const std::string& relative, const std::string& bytes) {
+    std::ofstream(root_ + "/" + relative, std::ios::binary) << bytes;
+  }
+  std::string HostRead(const std::string& relative) {
+    std::ifstream in(root_ + "/" + relative, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  std::vector<std::string> List(const std::string& pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE find = fs().FindFirstFileA(pattern.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE) return names;
+    do {
+      names.push_back(data.cFileName);
+    } while (fs().FindNextFileA(find, &data));
+    fs().FindClose(find);
+    return names;
+  }
+
+  std::string root_;
+  HostConfig config_;
+  std::unique_ptr<IFileSystem> files_;
+};
+
+TEST_F(HostFilesTest, HostPathOfMapsDrivesSharesAndRelativePaths) {
+  EXPECT_EQ(HostPathOf(config_, "C:\\WINDOWS\\x.ini"), root_ + "/C/WINDOWS/x.ini");
+  EXPECT_EQ(HostPathOf(config_, "c:/windows/x.ini"), root_ + "/C/windows/x.ini");
+  EXPECT_EQ(HostPathOf(config_, "C:\\a\\.\\b\\..\\c"), root_ + "/C/a/c");
+  EXPECT_EQ(HostPathOf(config_, "D:\\"), root_ + "/D");
+  EXPECT_EQ(HostPathOf(config_, "x.txt"), root_ + "/C/work/x.txt");
+  EXPECT_EQ(HostPathOf(config_, "\\top.txt"), root_ + "/C/top.txt");
+  EXPECT_EQ(HostPathOf(config_, "\\\\dc01\\NetLogon\\QelInstall.bat"),
+            root_ + "/C/WINDOWS/SYSVOL/sysvol/test.lan/scripts/QelInstall.bat");
+  EXPECT_EQ(HostPathOf(config_, "\\\\OTHER\\NETLOGON\\x"), "");
+  EXPECT_EQ(HostPathOf(config_, ""), "");
+  EXPECT_EQ(HostPathOf(config_, "C:\\bad|name"), "");
+}
+
+TEST_F(HostFilesTest, UncPathsReachTheSharedFolder) {
+  HostMkdirs("C/WINDOWS/SYSVOL/sysvol/test.lan/scripts");
+  HostWrite("C/WINDOWS/SYSVOL/sysvol/test.lan/scripts/SetupSet.ini", "[DEFAULT]\r\nCENTERIP=10.0.0.9\r\n");
+  char value[20];
+  EXPECT_EQ(fs().GetPrivateProfileStringA("DEFAULT", "CENTERIP", "", value, sizeof value,
+                                          "\\\\dc01\\netlogon\\setupset.ini"),
+            8u);
+  EXPECT_STREQ(value, "10.0.0.9");
+  ASSERT_TRUE(fs().CopyFileA("\\\\DC01\\NETLOGON\\SetupSet.ini", "C:\\copy.ini", FALSE));
+  EXPECT_EQ(HostRead("C/copy.ini"), "[DEFAULT]\r\nCENTERIP=10.0.0.9\r\n");
+
+  EXPECT_EQ(fs().GetFileAttributesA("\\\\DC01\\OTHER\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_BAD_NET_NAME));
+  EXPECT_EQ(fs().GetFileAttributesA("\\\\NOWHERE\\NETLOGON\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
+}
+
+TEST_F(HostFilesTest, BadPathsGiveWindowsCodes) {
+  EXPECT_EQ(fs().GetFileAttributesA(("C:\\" + std::string(MAX_PATH, 'a')).c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\a<b"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  EXPECT_EQ(fs().GetFileAttributesA("Q:\\x"), INVALID_FILE_ATTRIBUTES);  // no such drive
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  HostWrite("C/file.txt", "x");
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\file.txt\\below"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  // Trailing dots and blanks are not part of a Windows name.
+  EXPECT_NE(fs().GetFileAttributesA("C:\\file.txt. "), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(HostFilesTest, CaseFoldingFollowsTheCodePage) {
+  EXPECT_TRUE(host::SameName("QelSetup.EXE", "qelsetup.exe", 1252));
+  EXPECT_TRUE(host::SameName("\xe9t\xe9", "\xc9T\xc9", 1252));  // accented letters of 1252
+  // In code page 936 the second byte of a character is never folded: these
+  // are two different characters, not one in two cases.
+  EXPECT_FALSE(host::SameName("\x81\x61", "\x81\x41", 936));
+  EXPECT_TRUE(host::SameName("ab\x81\x61", "AB\x81\x61", 936));
+
+  config_.codePage = 936;
+  Remake();
+  HostWrite("C/\x81\x61.txt", "first");
+  HostWrite("C/\x81\x41.txt", "second");
+  EXPECT_EQ(List("C:\\*.txt").size(), 2u);
+  IFileStream* stream = fs().OpenStream("C:\\\x81\x41.TXT", "rb");
+  ASSERT_NE(stream, nullptr);
+  char buffer[16] = {};
+  EXPECT_EQ(stream->Read(buffer, 1, sizeof buffer), 6u);
+  EXPECT_STREQ(buffer, "second");
+  stream->Close();
+}
+
+TEST_F(HostFilesTest, AttributesLiveBesideTheHostFile) {
+  HostWrite("C/seeded.txt", "x");  // put there by another program: no attributes yet
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\seeded.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+  ASSERT_TRUE(fs().SetFileAttributesA("C:\\seeded.txt", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                                            FILE_ATTRIBUTE_DIRECTORY));
+  // The directory bit cannot be set on a file.
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\seeded.txt"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+  char stored[32] = {};
+  ASSERT_GT(::getxattr((root_ + "/C/seeded.txt").c_str(), "user.qel.attributes", stored, sizeof stored - 1), 0);
+  EXPECT_STREQ(stored, "6");
+  // A second adapter (another process) sees the same attributes.
+  auto other = MakeHostFileSystem(config_);
+  EXPECT_EQ(other->GetFileAttributesA("C:\\SEEDED.TXT"), static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+
+  ASSERT_TRUE(fs().CreateDirectoryA("C:\\folder"));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\folder"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  ASSERT_TRUE(fs().SetFileAttributesA("C:\\folder", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\folder"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+}
+
+TEST_F(HostFilesTest, HiddenAndSystemFilesAreNotReplacedBlindly) {
+  HostWrite("C/src.txt", "new");
+  HostWrite("C/hidden.txt", "old");
+  ASSERT_TRUE(fs().SetFileAttributesA("C:\\hidden.txt", FILE_ATTRIBUTE_HIDDEN));
+  EXPECT_FALSE(fs().CopyFileA("C:\\src.txt", "C:\\hidden.txt", FALSE));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(fs().OpenStream("C:\\hidden.txt", "w"), nullptr);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  // Opening for writing without replacing is allowed.
+  IFileStream* append = fs().OpenStream("C:\\hidden.txt", "a");
+  ASSERT_NE(append, nullptr);
+  EXPECT_EQ(append->Close(), 0);
+  // Replacing with the same attributes again is allowed.
+  HANDLE file = fs().CreateFileA("C:\\hidden.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_HIDDEN);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_TRUE(fs().CloseFile(file));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\hidden.txt"),
+            static_cast<DWORD>(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_EQ(HostRead("C/hidden.txt"), "");
+}
+
+TEST_F(HostFilesTest, WritingSetsTheArchiveBitAgain) {
+  HostWrite("C/log.txt", "");
+  ASSERT_TRUE(fs().SetFileAttributesA("C:\\log.txt", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\log.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));
+  HANDLE file = fs().CreateFileA("C:\\log.txt", GENERIC_WRITE, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\log.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_NORMAL));  // opened only
+  DWORD written = 0;
+  EXPECT_TRUE(fs().WriteFile(file, "line", 4, &written));
+  EXPECT_TRUE(fs().CloseFile(file));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\log.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
+}
+
+TEST_F(HostFilesTest, OpenFilesAreSharedAsWindowsSharesThem) {
+  HANDLE exclusive = fs().CreateFileA("C:\\lock.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(fs().CreateFileA("C:\\LOCK.TXT", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_EQ(fs().OpenStream("C:\\lock.txt", "r"), nullptr);
+  EXPECT_FALSE(fs().DeleteFileA("C:\\lock.txt"));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_TRUE(fs().CloseFile(exclusive));
+  EXPECT_FALSE(fs().CloseFile(exclusive));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INVALID_HANDLE));
+
+  // The log's way: shared for reading and writing, other writers get in.
+  HANDLE log = fs().CreateFileA("C:\\lock.txt", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(log, INVALID_HANDLE_VALUE);
+  IFileStream* reader = fs().OpenStream("C:\\lock.txt", "r");
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(reader->Close(), 0);
+  EXPECT_FALSE(fs().DeleteFileA("C:\\lock.txt"));  // still open, without FILE_SHARE_DELETE
+  EXPECT_TRUE(fs().CloseFile(log));
+  EXPECT_TRUE(fs().DeleteFileA("C:\\lock.txt"));
+}
+
+TEST_F(HostFilesTest, ListingFollowsNtfsOrderAndDosWildcards) {
+  HostMkdirs("C/list");
+  for (const char* name : {"b.txt", "A.txt", "_x", "a1.txt", "noext", "ab.txt", "a.b.txt"}) {
+    HostWrite(std::string("C/list/") + name, "");
+  }
+  EXPECT_EQ(List("C:\\list\\*"),
+            (std::vector<std::string>{".", "..", "a.b.txt", "A.txt", "a1.txt", "ab.txt", "b.txt", "noext", "_x"}));
+  EXPECT_EQ(List("C:\\list\\a?.txt"), (std::vector<std::string>{"A.txt", "a1.txt", "ab.txt"}));
+  EXPECT_EQ(List("C:\\list\\*."), (std::vector<std::string>{".", "..", "noext", "_x"}));
+  EXPECT_EQ(List("C:\\list\\*.txt"),
+            (std::vector<std::string>{"a.b.txt", "A.txt", "a1.txt", "ab.txt", "b.txt"}));
+  EXPECT_EQ(List("C:\\list\\noext.*"), (std::vector<std::string>{"noext"}));
+  // A drive root has no "." and "..".
+  EXPECT_EQ(List("C:\\*"), (std::vector<std::string>{"list"}));
+  // A pattern without folder searches the current one.
+  HostMkdirs("C/work");
+  HostWrite("C/work/here.txt", "");
+  EXPECT_EQ(List("*.txt"), (std::vector<std::string>{"here.txt"}));
+}
+
+TEST_F(HostFilesTest, TextStreamsStopAtCtrlZAndJoinCrLfAcrossBuffers) {
+  HostWrite("C/eof.txt", "before\r\n\x1a" "after");
+  IFileStream* stream = fs().OpenStream("C:\\eof.txt", "r");
+  ASSERT_NE(stream, nullptr);
+  char buffer[32] = {};
+  EXPECT_EQ(stream->Read(buffer, 1, sizeof buffer), 7u);
+  EXPECT_STREQ(buffer, "before\n");
+  EXPECT_EQ(stream->Close(), 0);
+
+  // A CR LF split by the stream's 4096-byte buffer is still one line break.
+  std::string text(4095, 'x');
+  text += "\r\nend";
+  HostWrite("C/long.txt", text);
+  stream = fs().OpenStream("C:\\long.txt", "rt");
+  ASSERT_NE(stream, nullptr);
+  std::string back(5000, '\0');
+  size_t got = stream->Read(&back[0], 1, back.size());
+  EXPECT_EQ(stream->Close(), 0);
+  back.resize(got);
+  EXPECT_EQ(back, std::string(4095, 'x') + "\nend");
+
+  // Writing on a stream opened for reading fails, and so does its close.
+  stream = fs().OpenStream("C:\\long.txt", "r");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Write("x", 1, 1), 0u);
+  EXPECT_EQ(stream->Close(), -1);
+}
+
+TEST_F(HostFilesTest, ProfileListsRemovalsQuotesAndTheWindowsFolder) {
+  HostMkdirs("C/WINDOWS");
+  HostWrite("C/WINDOWS/qel.ini", "[One]\r\na=\"quoted value\"\r\nb=2\r\n\r\n[Two]\r\nc=3\r\n");
+  char buffer[64];
+  // A bare file name lives in the Windows folder.
+  EXPECT_EQ(fs().GetPrivateProfileStringA("One", "a", "", buffer, sizeof buffer, "qel.ini"), 12u);
+  EXPECT_STREQ(buffer, "quoted value");
+  std::memset(buffer, '#', sizeof buffer);
+  EXPECT_EQ(fs().GetPrivateProfileStringA(nullptr, nullptr, "", buffer, sizeof buffer, "qel.ini"), 8u);
+  EXPECT_EQ(std::string(buffer, 9), std::string("One\0Two\0\0", 9));
+  EXPECT_EQ(fs().GetPrivateProfileStringA("one", nullptr, "", buffer, sizeof buffer, "qel.ini"), 4u);
+  EXPECT_EQ(std::string(buffer, 5), std::string("a\0b\0\0", 5));
+  // A list that does not fit: cut, double NUL, size - 2.
+  EXPECT_EQ(fs().GetPrivateProfileStringA(nullptr, nullptr, "", buffer, 6, "qel.ini"), 4u);
+  EXPECT_EQ(std::string(buffer, 6), std::string("One\0\0\0", 6));
+
+  ASSERT_TRUE(fs().WritePrivateProfileStringA("One", "b", nullptr, "C:\\WINDOWS\\qel.ini"));
+  ASSERT_TRUE(fs().WritePrivateProfileStringA("Two", nullptr, nullptr, "C:\\WINDOWS\\qel.ini"));
+  ASSERT_TRUE(fs().WritePrivateProfileStringA("One", "new", "n", "C:\\WINDOWS\\qel.ini"));
+  EXPECT_EQ(HostRead("C/WINDOWS/qel.ini"), "[One]\r\na=\"quoted value\"\r\nnew=n\r\n\r\n");
+
+  // A read-only file is not changed; a missing folder is ERROR_PATH_NOT_FOUND.
+  ASSERT_TRUE(fs().SetFileAttributesA("C:\\WINDOWS\\qel.ini", FILE_ATTRIBUTE_READONLY));
+  EXPECT_FALSE(fs().WritePrivateProfileStringA("One", "a", "x", "C:\\WINDOWS\\qel.ini"));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(fs().WritePrivateProfileStringA("One", "a", "x", "C:\\none\\qel.ini"));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST_F(HostFilesTest, TempFolderIsMadeOnDemand) {
+  char buffer[MAX_PATH];
+  ASSERT_EQ(fs().GetTempPathA(sizeof buffer, buffer), 20u);
+  EXPECT_STREQ(buffer, "C:\\Users\\admin\\Temp\\");
+  struct stat st;
+  EXPECT_EQ(::stat((root_ + "/C/Users/admin/Temp").c_str(), &st), 0);
+  EXPECT_EQ(fs().GetCurrentDirectoryA(sizeof buffer, buffer), 7u);
+  EXPECT_STREQ(buffer, "C:\\work");
+}
+
+}  // namespace
+}  // namespace qel
