@@ -137,10 +137,11 @@ TEST_F(BatchTest, LongHandEditedWrapperIsParsedWithinItsFirst1024Bytes) {
 }
 
 TEST_F(BatchTest, TooLongOrMultiLineValuesAreRefusedWhole) {
-  // 190 fixed characters + 2 x 4 for DC01 + 259 + 2 x 259 > 1023.
+  // 190 fixed characters + 2 x 4 for DC01: a profile and a script of 259
+  // characters each, the longest an account hands over, fit.
   std::string profile(259, 'p'), script(259, 's');
-  EXPECT_FALSE(engine_.WriteUserBatch("frank", profile.c_str(), script.c_str()));
-  EXPECT_FALSE(world_.env().FileExists(world_.ScriptsFile("Qelfrank.bat")));
+  EXPECT_TRUE(engine_.WriteUserBatch("frank", profile.c_str(), script.c_str()));
+  EXPECT_EQ(Read("Qelfrank.bat").size(), 198u + 259u + 2 * 259u + 10u);
   // The longest text that fits is written whole; one character more is refused.
   std::string fits(1023 - 198 - 2 * 200, 'q');
   EXPECT_FALSE(engine_.WriteUserBatch("frank", (fits + "q").c_str(), std::string(200, 's').c_str()));

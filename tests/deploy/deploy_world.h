@@ -24,11 +24,15 @@ inline constexpr char kModuleDir[] = "C:\\Program Files\\Orvane";
 
 // One account of a test domain.
 struct TestAccount {
-  std::string ou;          // "" for CN=Users, else the OU's name below the domain
-  std::string name;        // logon name
-  std::string script;      // scriptPath, "" for none
-  unsigned flags = 0x200;  // userAccountControl
-  std::string profile;     // profilePath
+  TestAccount(std::string ou, std::string name, std::string script = "", unsigned flags = 0x201,
+              std::string profile = "")
+      : ou(std::move(ou)), name(std::move(name)), script(std::move(script)), flags(flags),
+        profile(std::move(profile)) {}
+  std::string ou;       // "" for CN=Users, else the OU's name below the domain
+  std::string name;     // logon name
+  std::string script;   // scriptPath, "" for none
+  unsigned flags;       // userAccountControl
+  std::string profile;  // profilePath
 };
 
 // LDIF of the domain test.lan with one OU per distinct TestAccount::ou.

@@ -101,7 +101,7 @@ TEST(FindScriptsFolder, FolderLongerThanTheBufferIsRefused) {
 }
 
 TEST(Init, LearnsTheController) {
-  DeployWorld world({{"", "jdoe"}});
+  DeployWorld world(std::vector<TestAccount>{{"", "jdoe"}});
   world.env().WriteFile(world.ScriptsFile("QelInstall.bat"), "x");
   RecordingReceiver page;
   CScriptDeployer engine;
@@ -119,7 +119,7 @@ TEST(Init, LearnsTheController) {
 }
 
 TEST(Init, WithoutStagedBatchAndWithTooLongFolders) {
-  DeployWorld world({{"", "jdoe"}});
+  DeployWorld world(std::vector<TestAccount>{{"", "jdoe"}});
   {
     CScriptDeployer engine;
     ASSERT_TRUE(engine.Init(nullptr, nullptr, nullptr));
@@ -165,7 +165,7 @@ TEST(Setters, PackagePathOfAtMost259Characters) {
 
 class CopyTest : public ::testing::Test {
  protected:
-  CopyTest() : world_({{"", "jdoe"}}) { EXPECT_TRUE(engine_.Init(&page_, nullptr, nullptr)); }
+  CopyTest() : world_(std::vector<TestAccount>{{"", "jdoe"}}) { EXPECT_TRUE(engine_.Init(&page_, nullptr, nullptr)); }
   DeployWorld world_;
   RecordingReceiver page_;
   CScriptDeployer engine_;
