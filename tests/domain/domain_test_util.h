@@ -1,0 +1,57 @@
+// Shared pieces of the domain tests: the sample domain and scratch folders.
+#pragma once
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "gtest/gtest.h"
+#include "platform/domain/domain_store.h"
+
+namespace qel::test {
+
+inline std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+inline void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << text;
+}
+
+inline std::string SampleText() { return ReadText(QEL_SAMPLE_DOMAIN); }
+
+// A folder of its own for one test, removed with everything in it afterwards.
+class ScratchDir {
+ public:
+  ScratchDir() {
+    static std::atomic<int> counter{0};
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("qel-domain-") + (info ? info->name() : "test") + "-" +
+                       std::to_string(counter++);
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// The sample domain loaded in memory.
+inline void LoadSample(DomainStore* store) {
+  DomainError error;
+  ASSERT_TRUE(store->LoadText(SampleText(), "sample-domain.ldif", &error)) << error.ToString();
+}
+
+}  // namespace qel::test
