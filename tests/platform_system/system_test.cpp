@@ -58,12 +58,20 @@ TEST_F(SystemTest, ModuleFileNameIsCutToTheBuffer) {
   EXPECT_EQ(length, strlen(path));
   EXPECT_NE(strrchr(path, '\\'), nullptr);
 
+  // Cut: the result is the buffer size, the error ERROR_INSUFFICIENT_BUFFER.
+  // Windows since Vista (and the host) terminate the cut text; XP and Wine
+  // fill the buffer without a terminator.
   char small[MAX_PATH];
   memset(small, 'x', sizeof(small));
   QelSetLastError(0);
   EXPECT_EQ(System().GetModuleFileNameA(nullptr, small, 3), 3u);
   EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  EXPECT_EQ(std::string(small, 3), std::string(path, 2) + '\0');
+  EXPECT_EQ(std::string(small, 2), std::string(path, 2));
+  EXPECT_TRUE(small[2] == 0 || small[2] == path[2]);
+  EXPECT_EQ(small[3], 'x');
+#ifndef _WIN32
+  EXPECT_EQ(small[2], 0);
+#endif
 }
 
 TEST_F(SystemTest, ProcessIdAndTimes) {
@@ -99,8 +107,13 @@ TEST_F(SystemTest, WinExecOfAMissingProgram) {
   System().GetWindowsDirectoryA(folder, MAX_PATH);
   std::string missingFile = std::string(folder) + "\\qel-no-such-program.exe";
   EXPECT_EQ(System().WinExec(missingFile.c_str(), SW_SHOW), static_cast<UINT>(ERROR_FILE_NOT_FOUND));
+  // A missing folder is "path not found" on the host; Wine says "file not found".
   std::string missingFolder = std::string(folder) + "\\qel-no-such-folder\\x.exe";
-  EXPECT_EQ(System().WinExec(missingFolder.c_str(), SW_SHOW), static_cast<UINT>(ERROR_PATH_NOT_FOUND));
+  UINT result = System().WinExec(missingFolder.c_str(), SW_SHOW);
+  EXPECT_TRUE(result == ERROR_PATH_NOT_FOUND || result == ERROR_FILE_NOT_FOUND) << result;
+#ifndef _WIN32
+  EXPECT_EQ(result, static_cast<UINT>(ERROR_PATH_NOT_FOUND));
+#endif
 }
 
 #ifndef _WIN32
