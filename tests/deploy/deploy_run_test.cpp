@@ -9,6 +9,8 @@
 #include "deploy/script_deployer.h"
 #include "platform/domain/domain_text.h"
 #include "tests/deploy/deploy_world.h"
+#include "tests/fakes/faulty_accounts.h"
+#include "tests/fakes/faulty_directory.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
 
@@ -202,6 +204,57 @@ TEST_F(RunTest, AContainerThatCannotBeBoundAddsNothing) {
   Node("kim", nullptr, L"kim", UserType, TRUE);
   EXPECT_TRUE(Run(TRUE));
   EXPECT_EQ(Done(), ", total: 1 , Succeed: 1.");
+}
+
+TEST_F(RunTest, AFailedAccountWriteOnlyLowersTheSuccessCount) {
+  FaultyAccounts accounts(&world_.store());
+  Ports().accounts = &accounts;
+  accounts.plan().Fail("NetUserSetInfo:kim", 5);
+  Node("jdoe", nullptr, L"jdoe", UserType, TRUE);
+  Node("kim", nullptr, L"kim", UserType, TRUE);
+  EXPECT_TRUE(Run(TRUE));
+  EXPECT_EQ(Done(), ", total: 2 , Succeed: 1.");
+  EXPECT_TRUE(messages_.messages.empty());
+  Ports().accounts = &world_.store();
+  EXPECT_EQ(world_.ScriptOf("kim"), "");
+  EXPECT_EQ(world_.ScriptOf("jdoe"), "Qeljdoe.bat");
+}
+
+TEST_F(RunTest, ContainerSearchAsksTheCatalogFirstAndGivesEverythingBack) {
+  FaultyDirectory directory(&world_.directory());
+  Ports().directory = &directory;
+  directory.plan().Fail("BindSearch:GC", static_cast<DWORD>(E_FAIL));
+  Node("Sales", L"OU=Sales,DC=test,DC=lan", nullptr, OUType, TRUE);
+  EXPECT_TRUE(Run(TRUE));
+  EXPECT_EQ(directory.BoundPaths(),
+            (std::vector<std::wstring>{L"GC://OU=Sales,DC=test,DC=lan", L"LDAP://OU=Sales,DC=test,DC=lan"}));
+  EXPECT_EQ(directory.Filters(),
+            std::vector<std::wstring>{L"(&(objectClass=user)(objectCategory=Person)(!(isDeleted=TRUE)))"});
+  EXPECT_EQ(directory.LastAttributes(), (std::vector<std::wstring>{L"cn", L"distinguishedName", L"sAMAccountName"}));
+  EXPECT_EQ(directory.LastPreferences(),
+            (std::vector<std::pair<int, DWORD>>{{ADS_SEARCHPREF_SEARCH_SCOPE, ADS_SCOPE_SUBTREE},
+                                                {ADS_SEARCHPREF_PAGESIZE, 100},
+                                                {ADS_SEARCHPREF_PAGED_TIME_LIMIT, 15}}));
+  EXPECT_EQ(directory.ComInitialized(), 0);
+  EXPECT_EQ(directory.OpenSearches(), 0);
+  EXPECT_EQ(directory.OpenHandles(), 0);
+  EXPECT_EQ(directory.OpenColumns(), 0);
+  EXPECT_EQ(Done(), ", total: 2 , Succeed: 2.");
+  Ports().directory = &world_.directory();
+}
+
+TEST_F(RunTest, RowsWithoutALogonNameAreSkipped) {
+  FaultyDirectory directory(&world_.directory());
+  Ports().directory = &directory;
+  directory.plan().Fail("GetColumn:sAMAccountName", static_cast<DWORD>(E_ADS_COLUMN_NOT_SET), 1);
+  Node("Sales", L"OU=Sales,DC=test,DC=lan", nullptr, OUType, TRUE);
+  EXPECT_TRUE(Run(TRUE));
+  // The first row (ann) has no logon name: not counted; bob is changed.
+  EXPECT_EQ(world_.ScriptOf("ann"), "");
+  EXPECT_EQ(world_.ScriptOf("bob"), "Qelbob.bat");
+  EXPECT_EQ(Done(), ", total: 1 , Succeed: 1.");
+  EXPECT_EQ(directory.OpenColumns(), 0);
+  Ports().directory = &world_.directory();
 }
 
 TEST_F(RunTest, RemovingAContainerSkipsAccountsWithoutTheProductsScript) {

@@ -7,6 +7,7 @@
 #include "deploy/script_deployer.h"
 #include "platform/domain/domain_text.h"
 #include "tests/deploy/deploy_world.h"
+#include "tests/fakes/faulty_accounts.h"
 
 namespace qel::test {
 namespace {
@@ -156,6 +157,36 @@ TEST_F(ChangeScriptTest, RemovingAnEmptyRecordClearsAndDeletesTheWrapper) {
   EXPECT_TRUE(Change("wrapped", FALSE));
   EXPECT_EQ(world_.ScriptOf("wrapped"), "");
   EXPECT_FALSE(WrapperExists("wrapped"));
+}
+
+TEST_F(ChangeScriptTest, AFailedAccountWriteKeepsTheWrapper) {
+  ASSERT_TRUE(Change("jdoe", TRUE));
+  FaultyAccounts accounts(&world_.store());
+  Ports().accounts = &accounts;
+  accounts.plan().Fail("NetUserSetInfo:jdoe", 5 /* ERROR_ACCESS_DENIED */);
+  EXPECT_FALSE(Change("jdoe", FALSE));
+  // The account still names its wrapper, and the wrapper still names its script.
+  EXPECT_EQ(world_.ScriptOf("jdoe"), "Qeljdoe.bat");
+  EXPECT_TRUE(WrapperExists("jdoe"));
+  // A later run restores it.
+  EXPECT_TRUE(Change("jdoe", FALSE));
+  EXPECT_EQ(world_.ScriptOf("jdoe"), "logon.bat");
+  EXPECT_FALSE(WrapperExists("jdoe"));
+  EXPECT_EQ(accounts.LiveBuffers(), 0);
+  EXPECT_EQ(accounts.BadFrees(), 0);
+  Ports().accounts = &world_.store();
+}
+
+TEST_F(ChangeScriptTest, EveryRecordReadIsFreedOnce) {
+  FaultyAccounts accounts(&world_.store());
+  Ports().accounts = &accounts;
+  for (const TestAccount& account : TableAccounts()) Change(account.name, TRUE);
+  for (const TestAccount& account : TableAccounts()) engine_.IsScriptedUser(Utf8ToWide(account.name).c_str());
+  for (const TestAccount& account : TableAccounts()) Change(account.name, FALSE);
+  EXPECT_GT(accounts.plan().Calls("NetUserGetInfo"), 0);
+  EXPECT_EQ(accounts.LiveBuffers(), 0);
+  EXPECT_EQ(accounts.BadFrees(), 0);
+  Ports().accounts = &world_.store();
 }
 
 TEST_F(ChangeScriptTest, AddThenRemoveOverTheWholeTable) {
