@@ -1,7 +1,7 @@
 // QelCheck over the real host adapters: a fresh Windows world per test, with
-// decorators that count registry and file calls, fail them on demand, and
-// record WinExec instead of starting anything (except where a test starts the
-// stand-in installer for real).
+// the fault decorators counting registry and file calls, failing them on
+// demand, and recording WinExec instead of starting anything (except where a
+// test starts the stand-in installer for real).
 #include "check/qelcheck.h"
 
 #include <spawn.h>
@@ -19,8 +19,9 @@
 
 #include "gmock/gmock.h"
 #include "gtest/gtest.h"
-#include "tests/check/check_test_ports.h"
 #include "tests/fakes/fault_plan.h"
+#include "tests/fakes/faulty_files.h"
+#include "tests/fakes/faulty_registry.h"
 #include "tests/fakes/faulty_system.h"
 #include "tests/fakes/host/host_test_env.h"
 
@@ -44,6 +45,38 @@ const DWORD kVersion5 = 0x0ECE0205;  // 5.2
 const DWORD kVersion6 = 0x1DB10106;  // 6.1
 
 std::string BeginWinExec(const std::string& command) { return "QelCheck: Begin WinExec(" + command + ")..."; }
+
+// Calls of every registry operation together.
+int RegistryCalls(test::FaultyRegistry& registry) {
+  int total = 0;
+  for (const char* operation :
+       {"RegOpenKeyA", "RegOpenKeyExA", "RegCreateKeyA", "RegQueryValueExA", "RegSetValueExA", "RegCloseKey"})
+    total += registry.plan().Calls(operation);
+  return total;
+}
+
+// The file port with a temporary path of the test's choosing: Windows always
+// ends it with "\", but the checker must not rely on that.
+class TempPathFiles : public test::FaultyFileSystem {
+ public:
+  using test::FaultyFileSystem::FaultyFileSystem;
+  void SetTempPath(const std::string& path) {
+    tempPath_ = path;
+    fixed_ = true;
+  }
+  DWORD GetTempPathA(DWORD size, char* buffer) override {
+    if (!fixed_) return test::FaultyFileSystem::GetTempPathA(size, buffer);
+    // The length without terminator when it fits, else the size it needs.
+    if (size <= tempPath_.size()) return static_cast<DWORD>(tempPath_.size() + 1);
+    tempPath_.copy(buffer, tempPath_.size());
+    buffer[tempPath_.size()] = 0;
+    return static_cast<DWORD>(tempPath_.size());
+  }
+
+ private:
+  bool fixed_ = false;
+  std::string tempPath_;
+};
 
 // A running process holding a named mutex (tests/check/tools/mutex_holder.cpp).
 class MutexHolder {
@@ -95,8 +128,8 @@ class QelCheckTest : public ::testing::Test {
     env_->MakeDirectory("C:\\netlogon");
     hostRegistry_ = Ports().registry;
     hostSystem_ = Ports().system;
-    registry_ = std::make_unique<check_test::FaultyRegistry>(Ports().registry);
-    files_ = std::make_unique<check_test::FaultyFileSystem>(Ports().files);
+    registry_ = std::make_unique<test::FaultyRegistry>(Ports().registry);
+    files_ = std::make_unique<TempPathFiles>(Ports().files);
     system_ = std::make_unique<test::FaultySystem>(Ports().system);
     system_->RecordWinExec();
     Ports().registry = registry_.get();
@@ -155,8 +188,8 @@ class QelCheckTest : public ::testing::Test {
   std::unique_ptr<test::HostTestEnv> env_;
   IRegistry* hostRegistry_ = nullptr;
   ISystem* hostSystem_ = nullptr;
-  std::unique_ptr<check_test::FaultyRegistry> registry_;
-  std::unique_ptr<check_test::FaultyFileSystem> files_;
+  std::unique_ptr<test::FaultyRegistry> registry_;
+  std::unique_ptr<TempPathFiles> files_;
   std::unique_ptr<test::FaultySystem> system_;
 };
 
@@ -164,7 +197,7 @@ TEST_F(QelCheckTest, EmptyCommandLineStopsBeforeAnyRegistryAccess) {
   SetString(kCheckProductKey, "type", "1");  // would stop the run at its third test
   EXPECT_EQ(0, QelCheckMain(""));
   EXPECT_EQ(0, QelCheckMain(nullptr));
-  EXPECT_EQ(0, registry_->TotalCalls());
+  EXPECT_EQ(0, RegistryCalls(*registry_));
   EXPECT_THAT(Messages(), ElementsAre("QelCheck: lpCmdLine = NULL", "QelCheck: lpCmdLine = NULL"));
   EXPECT_THAT(system_->WinExecCalls(), IsEmpty());
 }
@@ -443,7 +476,7 @@ TEST_F(QelCheckTest, OverlongCommandLineIsRefused) {
   std::string tooLong = fits + "b";
   EXPECT_EQ(0, QelCheckMain(tooLong.c_str()));
   EXPECT_THAT(Messages(), ElementsAre("[ERR]QelCheck: command line too long(260 > 259), quit!"));
-  EXPECT_EQ(0, registry_->TotalCalls());
+  EXPECT_EQ(0, RegistryCalls(*registry_));
   EXPECT_THAT(system_->WinExecCalls(), IsEmpty());
 }
 
@@ -505,7 +538,7 @@ TEST(REGWriteString, NullArgumentsWriteNothing) {
 
 TEST(REGWriteString, CreatesTheKeyAndReportsFailures) {
   test::HostTestEnv env;
-  check_test::FaultyRegistry registry(Ports().registry);
+  test::FaultyRegistry registry(Ports().registry);
   test::ScopedPorts scoped;
   Ports().registry = &registry;
   EXPECT_TRUE(REGWriteString(HKEY_LOCAL_MACHINE, "Software\\New\\Key", "Name", "text"));
