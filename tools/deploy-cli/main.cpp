@@ -162,14 +162,18 @@ bool BuildSelection(DomainStore& store, const Options& options) {
     if (!Utf8ToWide(user, &name)) return Fail("account name \"" + user + "\" is not UTF-8 text");
     uint32_t index = store.FindAccount(name);
     if (index == kNoObject) return Fail("no account \"" + user + "\" in the domain");
-    std::string logonName;
+    std::string logonName, displayName;
     {
       auto lock = store.ReadLock();
       logonName = FirstValue(store, store.Object(index), kAttrSamAccountName);
+      displayName = FirstValue(store, store.Object(index), kAttrCn);
     }
-    std::wstring wideLogon = Utf8ToWide(logonName);
-    // The page shows ANSI text; the names here are plain enough to pass as they are.
-    append(NewUserNode(logonName.c_str(), nullptr, wideLogon.c_str(), UserType));
+    // The tree shows the account's common name, as the directory gives it.
+    char ansiName[MAX_PATH] = {};
+    std::wstring wideDisplay = Utf8ToWide(displayName.empty() ? logonName : displayName);
+    CodePage().WideCharToMultiByte(CP_ACP, 0, wideDisplay.c_str(), -1, ansiName, sizeof ansiName - 1, nullptr,
+                                   nullptr);
+    append(NewUserNode(ansiName, nullptr, Utf8ToWide(logonName).c_str(), UserType));
   }
   for (const std::string& container : options.containers) {
     std::wstring dn;

@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# qel-deploy refuses a bad selection before anything changes, and exits
+# non-zero without touching any account when the staging fails.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+deploy="${QEL_BUILD:-$here/build/host}/tools/deploy-cli/qel-deploy"
+world=$(mktemp -d "${TMPDIR:-/tmp}/qel-cli.XXXXXX")
+trap 'rm -rf -- "$world"' EXIT
+
+scripts="$world/C/WINDOWS/SYSVOL/sysvol/test.lan/scripts"
+mkdir -p "$scripts" "$world/C/Program Files/Orvane" "$world/C/Packages"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Netlogon\\Parameters]\r\n"Scripts"="%%SystemRoot%%\\\\SYSVOL\\\\sysvol\\\\test.lan\\\\scripts"\r\n' \
+  > "$world/registry.reg"
+cp "$here/samples/sample-domain.ldif" "$world/domain.ldif"
+cp "$world/domain.ldif" "$world/original.ldif"
+echo package > "$world/C/Packages/QelSetup.exe"
+
+failures=0
+# refused <expected status> <text in the message> -- arguments
+refused() {
+  local want=$1 text=$2 status=0
+  shift 3
+  "$deploy" --domain "$world/domain.ldif" --root "$world" "$@" > "$world/out.txt" 2>&1 || status=$?
+  if [ "$status" != "$want" ] || ! grep -qF -- "$text" "$world/out.txt"; then
+    echo "FAIL: qel-deploy $* -> status $status (want $want, \"$text\")"
+    cat "$world/out.txt"
+    failures=$((failures + 1))
+  fi
+  if ! cmp -s "$world/domain.ldif" "$world/original.ldif" || [ -e "$scripts/QelInstall.bat" ]; then
+    echo "FAIL: qel-deploy $* changed something"
+    failures=$((failures + 1))
+  fi
+}
+
+refused 2 'no account "nobody"' -- add --user swalker --user nobody --package 'C:\Packages\QelSetup.exe'
+refused 2 'no container "OU=Nowhere' -- add --container "OU=Nowhere,DC=test,DC=lan" --package 'C:\Packages\QelSetup.exe'
+refused 2 'is an account, not a container' -- add --container "CN=Sam Walker,CN=Users,DC=test,DC=lan"
+refused 2 'is not an address' -- add --user swalker --center-ip 10.1.2.300
+refused 2 'no install package' -- add --user swalker --package 'C:\Packages\Missing.exe'
+refused 2 'give the operation' -- --user swalker
+# No QelCheck.exe beside the wizard: the copy fails, no account is changed.
+refused 1 'QelCheck.exe copy error' -- add --user swalker --package 'C:\Packages\QelSetup.exe'
+
+if [ "$failures" -ne 0 ]; then
+  echo "deploy_cli: $failures failure(s)"
+  exit 1
+fi
+echo "deploy_cli: passed"
