@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/fakes/fault_plan.h"
+#include "tests/fakes/faulty_files.h"
 #include "tests/log/log_test_env.h"
 
 namespace qel::test {
@@ -182,6 +184,108 @@ TEST_F(LogThreadTest, RollsAreNeverSeenHalfDone) {
   EXPECT_GT(backup.size(), 102400u);
   EXPECT_LT(backup.size(), 102400u + 400u);
   EXPECT_LE(log.size(), 102400u + 400u);
+}
+
+// The file port failing under the writer.
+class LogFaultTest : public LogTest {
+ protected:
+  LogFaultTest() : files_(Ports().files) { Ports().files = &files_; }
+  ~LogFaultTest() override { _NCOvLogUtility::DestroyInstance(); }  // closes through files_
+  static std::string Line(const std::string& text) { return std::string(kStamp) + "[ERR]" + text + "\r\n"; }
+  FaultPlan& plan() { return files_.plan(); }
+  FaultyFileSystem files_;
+};
+
+TEST_F(LogFaultTest, FileOpenedOnceThenOneSizeQueryAndOneWritePerLine) {
+  ASSERT_NE(Fresh(), nullptr);
+  _NCOvLogUtility::Error("one");
+  _NCOvLogUtility::Error("two");
+  _NCOvLogUtility::Error("three");
+  EXPECT_EQ(plan().Calls("CreateFileA"), 1);
+  EXPECT_EQ(plan().Calls("GetFileSize"), 3);
+  EXPECT_EQ(plan().Calls("WriteFile"), 3);
+  EXPECT_EQ(plan().Calls("CloseFile"), 0);
+  _NCOvLogUtility::DestroyInstance();
+  EXPECT_EQ(plan().Calls("CloseFile"), 1);
+}
+
+TEST_F(LogFaultTest, FailedOpenDropsTheLineAndTheNextLineRetries) {
+  ASSERT_NE(Fresh(), nullptr);
+  plan().Fail("CreateFileA", ERROR_SHARING_VIOLATION);
+  _NCOvLogUtility::Error("lost");
+  _NCOvLogUtility::Error("kept");
+  EXPECT_EQ(plan().Calls("CreateFileA"), 2);
+  EXPECT_EQ(Log(), Line("kept"));
+}
+
+TEST_F(LogFaultTest, FailedSizeQueryDropsTheLineAndReopens) {
+  ASSERT_NE(Fresh(), nullptr);
+  _NCOvLogUtility::Error("one");
+  plan().Fail("GetFileSize", ERROR_INVALID_HANDLE);
+  _NCOvLogUtility::Error("lost");
+  _NCOvLogUtility::Error("two");
+  EXPECT_EQ(plan().Calls("CloseFile"), 1);
+  EXPECT_EQ(plan().Calls("CreateFileA"), 2);
+  EXPECT_EQ(Log(), Line("one") + Line("two"));
+}
+
+TEST_F(LogFaultTest, UndeletableFileGoesOnAndTheNextLineRollsAgain) {
+  SetDword("NLogMaxSize", 0);
+  ASSERT_TRUE(env_.WriteFile(kLogPath, std::string(102401, 'x')));
+  ASSERT_NE(Fresh(), nullptr);
+  plan().Fail("DeleteFileA", ERROR_SHARING_VIOLATION);
+  _NCOvLogUtility::Error("a");
+  EXPECT_EQ(Log(), std::string(102401, 'x') + Line("a"));
+  _NCOvLogUtility::Error("b");
+  EXPECT_EQ(plan().Calls("CopyFileA"), 2);
+  EXPECT_EQ(Backup(), std::string(102401, 'x') + Line("a"));
+  EXPECT_EQ(Log(), Line("b"));
+}
+
+TEST_F(LogFaultTest, FailedReopenAfterTheRollDropsTheLine) {
+  SetDword("NLogMaxSize", 0);
+  ASSERT_TRUE(env_.WriteFile(kLogPath, std::string(102401, 'x')));
+  ASSERT_NE(Fresh(), nullptr);
+  plan().Fail("CreateFileA", ERROR_ACCESS_DENIED, 1, 1);  // the open after the roll
+  _NCOvLogUtility::Error("lost");
+  _NCOvLogUtility::Error("kept");
+  EXPECT_EQ(Backup(), std::string(102401, 'x'));
+  EXPECT_EQ(Log(), Line("kept"));
+}
+
+TEST_F(LogFaultTest, FolderFailureWhileTheLogIsMadeDoesNotRecurse) {
+  // Making channel 0 creates the folder, whose failure is logged: that line
+  // has nowhere to go, and must not make a second log.
+  plan().Fail("CreateDirectoryA", ERROR_ACCESS_DENIED, -1);
+  ASSERT_NE(Fresh(), nullptr);
+  EXPECT_GT(plan().Calls("CreateDirectoryA"), 0);
+  _NCOvLogUtility::Error("lost");
+  EXPECT_FALSE(env_.FileExists(kLogPath));
+}
+
+// A file port that asks for the log while the log is being made.
+class ReentrantFiles : public FaultyFileSystem {
+ public:
+  using FaultyFileSystem::FaultyFileSystem;
+  BOOL CreateDirectoryA(const char* path) override {
+    ++calls;
+    seen = _NCOvLogUtility::GetInstance();
+    return FaultyFileSystem::CreateDirectoryA(path);
+  }
+  int calls = 0;
+  _NCOvLogUtility* seen = nullptr;
+};
+
+TEST_F(LogTest, GetInstanceWhileTheLogIsMadeAnswersNull) {
+  IFileSystem* host = Ports().files;
+  ReentrantFiles files(host);
+  Ports().files = &files;
+  _NCOvLogUtility* log = Fresh();  // creates the log folder
+  EXPECT_NE(log, nullptr);
+  EXPECT_GT(files.calls, 0);
+  EXPECT_EQ(files.seen, nullptr);
+  _NCOvLogUtility::DestroyInstance();
+  Ports().files = host;
 }
 
 }  // namespace

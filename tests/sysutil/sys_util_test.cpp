@@ -1,4 +1,5 @@
 // Registry and path helpers over the host adapters.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -6,6 +7,8 @@
 
 #include "log/log_utility.h"
 #include "platform/ports.h"
+#include "tests/fakes/faulty_files.h"
+#include "tests/fakes/faulty_registry.h"
 #include "tests/fakes/host/host_test_env.h"
 #include "wizard/sys_util.h"
 
@@ -226,6 +229,88 @@ TEST_F(RegistryTest, InstallPath) {
   Set("installpath", REG_SZ, "  C:\\Program Files\\Orvane\\Qel\\\\ ", 32);
   EXPECT_TRUE(GetInstallPath(path));
   EXPECT_EQ(path, "C:\\Program Files\\Orvane\\Qel");
+}
+
+// The file port failing under the path helpers.
+class PathFaultTest : public PathTest {
+ protected:
+  void SetUp() override {
+    PathTest::SetUp();
+    // The log's folder exists before the faults begin.
+    ASSERT_NE(_NCOvLogUtility::GetInstance(), nullptr);
+    files_ = std::make_unique<FaultyFileSystem>(Ports().files);
+    Ports().files = files_.get();
+  }
+  std::string Log() const { return env_.ReadFile("C:\\ProgramData\\Orvane\\Qel\\Log\\QelScript.log"); }
+  FaultPlan& plan() { return files_->plan(); }
+  std::unique_ptr<FaultyFileSystem> files_;
+};
+
+TEST_F(PathFaultTest, RemovePathFailures) {
+  plan().Fail("SetFileAttributesA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RemovePath("C:\\dir\\file.txt"), -1);
+  EXPECT_EQ(plan().Calls("DeleteFileA"), 0);
+  plan().Fail("DeleteFileA", ERROR_SHARING_VIOLATION);
+  EXPECT_EQ(RemovePath("C:\\dir\\file.txt"), -1);
+  EXPECT_TRUE(env_.FileExists("C:\\dir\\file.txt"));
+}
+
+TEST_F(PathFaultTest, UndeletableBlockingFileIsLogged) {
+  plan().Fail("DeleteFileA", ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(CreateDirectoryPath("C:\\dir\\file.txt\\sub"));
+  EXPECT_EQ(plan().Calls("CreateDirectoryA"), 0);
+  EXPECT_TRUE(env_.FileExists("C:\\dir\\file.txt"));
+  EXPECT_NE(Log().find("[ERR]FILCreateNeedDirectory: Del Same File FAIL!C:\\dir\\file.txt\r\n"), std::string::npos)
+      << Log();
+}
+
+TEST_F(PathFaultTest, FailedCreateIsLoggedWithTheLastError) {
+  plan().Fail("CreateDirectoryA", ERROR_ACCESS_DENIED, -1);
+  EXPECT_FALSE(FILCreateNeedDirectory("C:\\dir\\new"));
+  EXPECT_NE(Log().find("[ERR]CreateDirectory(C:\\dir\\new) FAIL! LastErr = 5\r\n"), std::string::npos) << Log();
+}
+
+TEST_F(PathFaultTest, TrailingBackslashMakesNoCallForTheWholePath) {
+  EXPECT_TRUE(CreateDirectoryPath("C:\\a\\b\\"));
+  EXPECT_EQ(plan().Calls("CreateDirectoryA"), 2);
+}
+
+// The registry port failing under the readers: the key is always closed.
+class RegistryFaultTest : public RegistryTest {
+ protected:
+  void SetUp() override {
+    const DWORD number = 3;
+    Set("NLogLevel", REG_DWORD, &number, sizeof(number));
+    Set("CenterIP", REG_SZ, "10.0.0.1", 9);
+    registry_ = std::make_unique<FaultyRegistry>(Ports().registry);
+    Ports().registry = registry_.get();
+  }
+  FaultPlan& plan() { return registry_->plan(); }
+  std::unique_ptr<FaultyRegistry> registry_;
+};
+
+TEST_F(RegistryFaultTest, SecondQueryFails) {
+  plan().Fail("RegQueryValueExA", ERROR_MORE_DATA, 1, 1);
+  EXPECT_EQ(Read("CenterIP", FALSE), "");
+  EXPECT_EQ(plan().Calls("RegCloseKey"), 1);
+}
+
+TEST_F(RegistryFaultTest, FirstQueryOrOpenFails) {
+  plan().Fail("RegQueryValueExA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Read("CenterIP", FALSE), "");
+  plan().Fail("RegOpenKeyA", ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Read("CenterIP", FALSE), "");
+  EXPECT_EQ(plan().Calls("RegCloseKey"), 1);  // only the key that was opened
+}
+
+TEST_F(RegistryFaultTest, DwordQueryFails) {
+  DWORD value = 99;
+  plan().Fail("RegQueryValueExA", ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(RegReadDword(HKEY_LOCAL_MACHINE, kQelRegistryKey, "NLogLevel", &value));
+  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(plan().Calls("RegCloseKey"), 1);
+  EXPECT_TRUE(RegReadDword(HKEY_LOCAL_MACHINE, kQelRegistryKey, "NLogLevel", &value));
+  EXPECT_EQ(value, 3u);
 }
 
 }  // namespace
