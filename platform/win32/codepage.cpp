@@ -19,11 +19,13 @@ class Win32CodePagePort : public ICodePage {
   }
 };
 
+// At namespace scope and constant-initialised: a function-local static
+// would need a thread-safe guard, which pulls much of the C++ runtime into
+// the small checker program.
+Win32CodePagePort g_port;
+
 }  // namespace
 
-ICodePage* Win32CodePage() {
-  static Win32CodePagePort port;
-  return &port;
-}
+ICodePage* Win32CodePage() { return &g_port; }
 
 }  // namespace qel

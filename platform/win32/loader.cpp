@@ -13,11 +13,13 @@ class Win32LibraryLoaderPort : public ILibraryLoader {
   BOOL FreeLibrary(HMODULE module) override { return ::FreeLibrary(module); }
 };
 
+// At namespace scope and constant-initialised: a function-local static
+// would need a thread-safe guard, which pulls much of the C++ runtime into
+// the small checker program.
+Win32LibraryLoaderPort g_port;
+
 }  // namespace
 
-ILibraryLoader* Win32LibraryLoader() {
-  static Win32LibraryLoaderPort port;
-  return &port;
-}
+ILibraryLoader* Win32LibraryLoader() { return &g_port; }
 
 }  // namespace qel

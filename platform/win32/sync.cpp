@@ -30,11 +30,13 @@ class Win32SyncPort : public ISync {
   BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
 };
 
+// At namespace scope and constant-initialised: a function-local static
+// would need a thread-safe guard, which pulls much of the C++ runtime into
+// the small checker program.
+Win32SyncPort g_port;
+
 }  // namespace
 
-ISync* Win32Sync() {
-  static Win32SyncPort port;
-  return &port;
-}
+ISync* Win32Sync() { return &g_port; }
 
 }  // namespace qel

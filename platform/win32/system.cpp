@@ -24,11 +24,13 @@ class Win32SystemPort : public ISystem {
   UINT WinExec(const char* commandLine, UINT show) override { return ::WinExec(commandLine, show); }
 };
 
+// At namespace scope and constant-initialised: a function-local static
+// would need a thread-safe guard, which pulls much of the C++ runtime into
+// the small checker program.
+Win32SystemPort g_port;
+
 }  // namespace
 
-ISystem* Win32System() {
-  static Win32SystemPort port;
-  return &port;
-}
+ISystem* Win32System() { return &g_port; }
 
 }  // namespace qel
