@@ -111,7 +111,13 @@ class HostRegistry : public IRegistry {
     std::string path;
     if (!PathOf(root, &path)) return Fail(ERROR_INVALID_HANDLE);
     if (!subKey || !*subKey) {
-      *result = root;
+      // A predefined key comes back as it is; any other key gets a new handle.
+      if (RootName(root)) {
+        *result = root;
+        return ERROR_SUCCESS;
+      }
+      if (!data_.KeyExists(path)) return Fail(ERROR_KEY_DELETED);
+      *result = NewHandle(path, KEY_ALL_ACCESS);
       return ERROR_SUCCESS;
     }
     std::string full;

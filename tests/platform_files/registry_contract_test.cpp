@@ -157,8 +157,19 @@ TEST_F(RegistryContract, OpeningWithoutSubkeyGivesTheKeyItself) {
   EXPECT_EQ(same, key_);
   ASSERT_EQ(reg().RegOpenKeyA(key_, "", &same), ERROR_SUCCESS);
   EXPECT_EQ(same, key_);
-  ASSERT_EQ(reg().RegCreateKeyA(key_, "", &same), ERROR_SUCCESS);
-  EXPECT_EQ(same, key_);
+  ASSERT_EQ(reg().RegOpenKeyA(HKEY_CURRENT_USER, "", &same), ERROR_SUCCESS);
+  EXPECT_EQ(same, HKEY_CURRENT_USER);
+
+  // RegCreateKeyA of an opened key without subkey: a second handle to it.
+  ASSERT_EQ(SetString("x", "1"), ERROR_SUCCESS);
+  HKEY second = nullptr;
+  ASSERT_EQ(reg().RegCreateKeyA(key_, "", &second), ERROR_SUCCESS);
+  char data[4];
+  DWORD size = sizeof data;
+  EXPECT_EQ(reg().RegQueryValueExA(second, "x", nullptr, reinterpret_cast<BYTE*>(data), &size), ERROR_SUCCESS);
+  if (second != key_) {
+    EXPECT_EQ(reg().RegCloseKey(second), ERROR_SUCCESS);
+  }
 }
 
 TEST_F(RegistryContract, DefaultValue) {
