@@ -4,6 +4,7 @@
 //
 //   "Kernel32.dll"                 CopyFileExA -> Files().CopyFileExA
 //   "netapi32.dll"                 the account entry points and the locator -> Ports().accounts
+//                                  (the table of platform/domain, DomainNetApiProc)
 //   "Shell32.dll", "SHFolder.dll"  SHGetFolderPathA (CSIDL_COMMON_APPDATA only)
 //
 // Module names match without regard to case, with or without ".dll".
@@ -15,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/account_store.h"
+#include "platform/domain/netapi_module.h"
 #include "platform/host/host_ports.h"
 
 namespace qel {
@@ -44,58 +45,6 @@ HRESULT WINAPI HostSHGetFolderPathA(HWND, int folder, HANDLE, DWORD, LPSTR path)
   return S_OK;
 }
 
-// Without an account store there is no domain: the answers of a computer
-// that has no controller to ask.
-NET_API_STATUS WINAPI HostNetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
-                                           DWORD preferredMaximumLength, LPDWORD entriesRead,
-                                           LPDWORD totalEntries, DWORD_PTR* resumeHandle) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return NERR_GroupNotFound;
-  return store->NetGroupGetUsers(server, group, level, buffer, preferredMaximumLength, entriesRead, totalEntries,
-                                 resumeHandle);
-}
-
-NET_API_STATUS WINAPI HostNetApiBufferFree(LPVOID buffer) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return buffer == nullptr ? NERR_Success : ERROR_INVALID_PARAMETER;
-  return store->NetApiBufferFree(buffer);
-}
-
-NET_API_STATUS WINAPI HostNetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE* buffer) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return NERR_UserNotFound;
-  return store->NetUserGetInfo(server, user, level, buffer);
-}
-
-NET_API_STATUS WINAPI HostNetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE buffer,
-                                         LPDWORD parameterError) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return NERR_UserNotFound;
-  return store->NetUserSetInfo(server, user, level, buffer, parameterError);
-}
-
-NET_API_STATUS WINAPI HostNetQueryDisplayInformation(LPCWSTR server, DWORD level, DWORD index,
-                                                     DWORD entriesRequested, DWORD preferredMaximumLength,
-                                                     LPDWORD returnedEntryCount, PVOID* sortedBuffer) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return ERROR_ACCESS_DENIED;
-  return store->NetQueryDisplayInformation(server, level, index, entriesRequested, preferredMaximumLength,
-                                           returnedEntryCount, sortedBuffer);
-}
-
-DWORD WINAPI HostDsGetDcNameA(LPCSTR computer, LPCSTR domain, GUID* domainGuid, LPCSTR site, ULONG flags,
-                              PDOMAIN_CONTROLLER_INFOA* info) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return ERROR_NO_SUCH_DOMAIN;
-  return store->DsGetDcNameA(computer, domain, domainGuid, site, flags, info);
-}
-
-NET_API_STATUS WINAPI HostNetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE* buffer) {
-  IAccountStore* store = Ports().accounts;
-  if (store == nullptr) return NERR_DCNotFound;
-  return store->NetGetDCName(server, domain, buffer);
-}
-
 struct Export {
   const char* name;
   FARPROC proc;
@@ -103,22 +52,12 @@ struct Export {
 
 struct Module {
   const char* name;
-  const Export* exports;
+  const Export* exports;           // a table of its own, or
+  FARPROC (*lookup)(const char*);  // the entry points of another layer
 };
 
 const Export kKernel32[] = {
     {"CopyFileExA", reinterpret_cast<FARPROC>(&HostCopyFileExA)},
-    {nullptr, nullptr},
-};
-
-const Export kNetApi32[] = {
-    {"NetGroupGetUsers", reinterpret_cast<FARPROC>(&HostNetGroupGetUsers)},
-    {"NetApiBufferFree", reinterpret_cast<FARPROC>(&HostNetApiBufferFree)},
-    {"NetUserGetInfo", reinterpret_cast<FARPROC>(&HostNetUserGetInfo)},
-    {"NetUserSetInfo", reinterpret_cast<FARPROC>(&HostNetUserSetInfo)},
-    {"NetQueryDisplayInformation", reinterpret_cast<FARPROC>(&HostNetQueryDisplayInformation)},
-    {"DsGetDcNameA", reinterpret_cast<FARPROC>(&HostDsGetDcNameA)},
-    {"NetGetDCName", reinterpret_cast<FARPROC>(&HostNetGetDCName)},
     {nullptr, nullptr},
 };
 
@@ -128,10 +67,10 @@ const Export kShell[] = {
 };
 
 const Module kModules[] = {
-    {"kernel32", kKernel32},
-    {"netapi32", kNetApi32},
-    {"shell32", kShell},
-    {"shfolder", kShell},
+    {"kernel32", kKernel32, nullptr},
+    {"netapi32", nullptr, &DomainNetApiProc},
+    {"shell32", kShell, nullptr},
+    {"shfolder", kShell, nullptr},
 };
 
 // "C:\WINDOWS\system32\NETAPI32.DLL" -> "netapi32".
@@ -185,8 +124,12 @@ class HostLibraryLoader : public ILibraryLoader {
     }
     // Names only; an ordinal (a value below 0x10000) is never exported here.
     if (reinterpret_cast<uintptr_t>(procName) >= 0x10000) {
-      for (const Export* e = module->exports; e->name != nullptr; ++e) {
-        if (strcmp(e->name, procName) == 0) return e->proc;
+      if (module->lookup != nullptr) {
+        if (FARPROC proc = module->lookup(procName)) return proc;
+      } else {
+        for (const Export* e = module->exports; e->name != nullptr; ++e) {
+          if (strcmp(e->name, procName) == 0) return e->proc;
+        }
       }
     }
     QelSetLastError(ERROR_PROC_NOT_FOUND);
