@@ -1,0 +1,107 @@
+// qelscript: the wizard in a terminal on the host (see terminal_wizard.h for
+// the answers it reads and options.h for its switches).
+//
+// The host's Windows world: without /rehearse the folder $QEL_HOST_ROOT
+// (default /tmp/qelscript-host) with no domain, so the start-up gate ends the
+// program as on a computer outside any domain. With /rehearse <domain.ldif>
+// <folder>, <folder> is drive C of the world ("C:\NETLOGON" is
+// <folder>/C/NETLOGON, the registry <folder>/registry.reg), the program
+// lives in "C:\Program Files\Orvane" (QelCheck.exe is staged from there) and
+// this computer is the domain's controller.
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "platform/host/host_ports.h"
+#include "res/string_table.h"
+#include "wizard/deploy_runner.h"
+#include "wizard/startup.h"
+#include "wizard/ui/options.h"
+#include "wizard/ui/rehearsal.h"
+#include "wizard/ui/terminal_wizard.h"
+
+namespace {
+
+using namespace qel;
+
+class TerminalMessages : public IMessageSink {
+ public:
+  explicit TerminalMessages(TerminalConsole& console) : m_console(console) {}
+  void ShowMessage(const char* text, const char* caption) override {
+    m_console.Print("[" + AnsiToUtf8(caption != nullptr ? caption : "") + "] " + AnsiToUtf8(text));
+  }
+
+ private:
+  TerminalConsole& m_console;
+};
+
+void OnInterrupt(int) { RequestTerminalCancel(); }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> arguments(argv + 1, argv + argc);
+  FrontEndOptions options;
+  std::string error;
+  if (!ParseFrontEndOptions(arguments, &options, &error)) {
+    std::fprintf(stderr, "qelscript: %s\n", error.c_str());
+    std::fprintf(stderr,
+                 "usage: qelscript [--rehearse <domain.ldif> <folder>] [--lang 1033|2052|1028]\n"
+                 "                 [--select <name>[;<name>...]] [--center <address>] [--package <path>]\n");
+    return 2;
+  }
+  WORD language = options.language != 0 ? TableLanguage(options.language) : 1033;
+  SetStringLanguage(language);
+
+  namespace fs = std::filesystem;
+  HostConfig config;
+  std::error_code ignored;
+  if (options.rehearse) {
+    fs::path folder = fs::absolute(options.folder, ignored);
+    config.root = folder.string();
+    config.registryFile = (folder / "registry.reg").string();
+    fs::create_directories(folder / "C" / "Program Files" / "Orvane", ignored);
+    fs::create_directories(folder / "C" / "WINDOWS", ignored);
+    fs::create_directories(folder / "C" / "TEMP", ignored);
+  } else {
+    const char* root = std::getenv("QEL_HOST_ROOT");
+    config.root = root != nullptr ? root : "/tmp/qelscript-host";
+    config.registryFile = config.root + "/registry.reg";
+    fs::create_directories(fs::path(config.root) / "C" / "WINDOWS", ignored);
+    fs::create_directories(fs::path(config.root) / "C" / "TEMP", ignored);
+  }
+  // Chinese texts need a Chinese code page in the program's own world.
+  if (language != 1033) config.codePage = 936;
+  HostPlatform platform(config);
+
+  TerminalConsole console(std::cin, stdout);
+  TerminalMessages messages(console);
+  Rehearsal rehearsal;
+  if (options.rehearse && !rehearsal.Start(options.domainFile, options.folder, "C:", &error)) {
+    std::fprintf(stderr, "qelscript: %s\n", error.c_str());
+    return 2;
+  }
+  std::signal(SIGINT, OnInterrupt);
+
+  CScriptWizardApp app;
+  StartupHooks hooks;
+  int status = 0;
+  hooks.showMessage = [&](UINT id) {
+    char text[512];
+    LoadResString(id, text, sizeof(text));
+    console.Print("[" + AnsiToUtf8(text) + "]");
+    status = 1;
+  };
+  hooks.runWizard = [&] { RunTerminalWizard(console, options, MakeScriptDeployerRun(nullptr, &messages)); };
+  app.InitInstance(hooks);
+  app.ExitInstance();
+  if (options.rehearse && !rehearsal.Finish(&error)) {
+    std::fprintf(stderr, "qelscript: %s\n", error.c_str());
+    return 1;
+  }
+  return status;
+}

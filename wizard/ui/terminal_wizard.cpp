@@ -1,0 +1,223 @@
+#include "wizard/ui/terminal_wizard.h"
+
+#include <atomic>
+#include <vector>
+
+#include "platform/ports.h"
+#include "res/resource.h"
+#include "res/string_table.h"
+
+namespace qel {
+
+namespace {
+
+std::atomic<bool> g_cancelRequested{false};
+
+void AppendUtf8(std::string& out, unsigned code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | (code >> 6));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else {
+    out += static_cast<char>(0xE0 | (code >> 12));
+    out += static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  }
+}
+
+std::string Text(UINT id) {
+  char buffer[512];
+  LoadResString(id, buffer, sizeof(buffer));
+  return buffer;
+}
+
+std::string Trim(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t\r");
+  if (begin == std::string::npos) return std::string();
+  size_t end = text.find_last_not_of(" \t\r");
+  return text.substr(begin, end - begin + 1);
+}
+
+}  // namespace
+
+void RequestTerminalCancel() { g_cancelRequested = true; }
+
+std::string AnsiToUtf8(const std::string& text) {
+  bool ascii = true;
+  for (unsigned char c : text) ascii = ascii && c < 0x80;
+  if (ascii || Ports().codePage == nullptr) return text;
+  int length = CodePage().MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), nullptr, 0);
+  if (length <= 0) return text;
+  std::vector<wchar_t> wide(static_cast<size_t>(length));
+  CodePage().MultiByteToWideChar(CP_ACP, 0, text.c_str(), static_cast<int>(text.size()), wide.data(), length);
+  std::string out;
+  for (wchar_t c : wide) AppendUtf8(out, static_cast<unsigned>(c));
+  return out;
+}
+
+bool TerminalConsole::ReadLine(const char* prompt, std::string* line) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    std::fprintf(m_out, "%s", prompt);
+    std::fflush(m_out);
+  }
+  if (!std::getline(m_in, *line)) return false;
+  *line = Trim(*line);
+  return true;
+}
+
+void TerminalConsole::Print(const std::string& utf8) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::fprintf(m_out, "%s\n", utf8.c_str());
+  std::fflush(m_out);
+}
+
+int TerminalConsole::MessageBox(const char* ansiText, UINT type) {
+  Print("[" + AnsiToUtf8(ansiText) + "]");
+  if ((type & MB_YESNO) == 0) return IDOK;
+  std::string answer;
+  bool defaultNo = (type & MB_DEFBUTTON2) != 0;
+  if (!ReadLine(defaultNo ? "yes/no [no]> " : "yes/no [yes]> ", &answer)) return defaultNo ? IDNO : IDYES;
+  if (answer.empty()) return defaultNo ? IDNO : IDYES;
+  return (answer[0] == 'y' || answer[0] == 'Y') ? IDYES : IDNO;
+}
+
+void TerminalProgressView::SetHeading(const char* text) { m_console.Print(AnsiToUtf8(text)); }
+
+void TerminalProgressView::SetRange(WORD upper) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bar.SetRange(upper);
+}
+
+void TerminalProgressView::SetPos(int position) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bar.SetPos(position);
+}
+
+void TerminalProgressView::StepIt() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_bar.StepIt();
+}
+
+int TerminalProgressView::GetRangeUpper() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bar.Upper();
+}
+
+void TerminalProgressView::AppendLine(const char* text) { m_console.Print(AnsiToUtf8(text)); }
+
+namespace {
+
+// One page's questions; false at the end of the input.
+bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& page1, CStandInUserPage& page2,
+             CStandInParametersPage& page3) {
+  std::string line;
+  switch (flow.Current()->DialogId()) {
+    case IDD_PAGE1:
+      console.Print("== Please select operate type:");
+      console.Print("   add     Add logon scripts: set logon script for one or more users.");
+      console.Print("   remove  Remove logon scripts: remove logon script for users.");
+      if (!console.ReadLine(page1.m_bAdd ? "operation [add]> " : "operation [remove]> ", &line)) return false;
+      if (line == "add") page1.m_bAdd = TRUE;
+      if (line == "remove") page1.m_bAdd = FALSE;
+      if (!line.empty() && line != "add" && line != "remove") console.Print("(answer \"add\" or \"remove\")");
+      return true;
+    case IDD_PAGE2: {
+      console.Print("== Please select users to setting logon script:");
+      console.Print("   account logon names and container distinguished names, separated by \";\"");
+      std::string current;
+      for (const std::string& name : page2.m_names) current += (current.empty() ? "" : ";") + name;
+      if (!console.ReadLine(("users [" + current + "]> ").c_str(), &line)) return false;
+      if (!line.empty()) {
+        page2.m_names.clear();
+        std::string item;
+        for (char c : line + ";") {
+          if (c == ';') {
+            item = Trim(item);
+            if (!item.empty()) page2.m_names.push_back(item);
+            item.clear();
+          } else {
+            item += c;
+          }
+        }
+      }
+      console.Print(AnsiToUtf8(Text(TheWizardState().m_nOperation == OP_INSTALL ? IDS_NO_COPY_CHECK
+                                                                                : IDS_AUTO_DELETE_CHECK)));
+      if (!console.ReadLine("y/n [n]> ", &line)) return false;
+      page2.m_bExistChecked = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+      return true;
+    }
+    case IDD_PAGE3:
+      console.Print("== Setting install parameters:");
+      if (!console.ReadLine(("Qel System Center IP [" + page3.m_strCenterIP + "]> ").c_str(), &line)) return false;
+      if (!line.empty()) page3.m_strCenterIP = line;
+      if (!console.ReadLine(("Qel install package [" + page3.m_strPackagePath + "]> ").c_str(), &line)) return false;
+      if (!line.empty()) page3.m_strPackagePath = line;
+      return true;
+    default:
+      return true;
+  }
+}
+
+}  // namespace
+
+void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options, DeploymentRun run) {
+  CWizardFlow flow([&](const char* text, UINT type) { return console.MessageBox(text, type); });
+  TerminalPage1View page1View;
+  CPage1 page1(&page1View);
+  CStandInUserPage page2;
+  page2.m_names = options.select;
+  CStandInParametersPage page3;
+  page3.m_strCenterIP = options.center;
+  page3.m_strPackagePath = options.package;
+  TerminalProgressView progressView(console);
+  CPageFinish finish(&progressView, std::move(run));
+  flow.AddPage(&page1);
+  flow.AddPage(&page2);
+  flow.AddPage(&page3);
+  flow.AddPage(&finish);
+
+  console.Print(AnsiToUtf8(Text(IDS_CAPTION)));
+  flow.Start();
+  while (!flow.IsClosed()) {
+    if (flow.Current()->DialogId() == IDD_PAGE_FINISH) {
+      // The run goes on; the list lines come from the worker.
+      DWORD buttons = flow.WaitButtonsChange(PSWIZB_DISABLEDFINISH, 100);
+      if (g_cancelRequested.exchange(false)) {
+        if (flow.Cancel()) break;
+        continue;
+      }
+      if (buttons != PSWIZB_FINISH) continue;
+      std::string line;
+      if (!console.ReadLine("finish> ", &line) || line.empty() || line == "finish" || line == "cancel") {
+        flow.Finish();
+      }
+      continue;
+    }
+    if (!AskPage(console, flow, page1View, page2, page3)) {
+      console.Print("(end of input: the wizard is cancelled)");
+      flow.Cancel();
+      break;
+    }
+    std::string line;
+    DWORD buttons = flow.Buttons();
+    std::string prompt = std::string((buttons & PSWIZB_BACK) ? "next/back/cancel" : "next/cancel") + " [next]> ";
+    if (!console.ReadLine(prompt.c_str(), &line)) {
+      console.Print("(end of input: the wizard is cancelled)");
+      flow.Cancel();
+      break;
+    }
+    if (line.empty() || line == "next") {
+      flow.Next();
+    } else if (line == "back") {
+      flow.Back();
+    } else if (line == "cancel") {
+      flow.Cancel();
+    } else {
+      console.Print("(answer \"next\", \"back\" or \"cancel\")");
+    }
+  }
+}
+
+}  // namespace qel

@@ -1,0 +1,129 @@
+// QelScript.exe: the wizard on Windows.
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/win32/win32_ports.h"
+#include "res/resource.h"
+#include "res/string_table.h"
+#include "wizard/deploy_runner.h"
+#include "wizard/startup.h"
+#include "wizard/ui/options.h"
+#include "wizard/ui/rehearsal.h"
+#include "wizard/ui/win32_wizard.h"
+
+namespace {
+
+using namespace qel;
+
+std::string Narrow(const wchar_t* text) {
+  int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string out(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], length, nullptr, nullptr);
+  out.resize(static_cast<size_t>(length - 1));
+  return out;
+}
+
+std::vector<std::string> Arguments() {
+  std::vector<std::string> out;
+  int count = 0;
+  LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+  for (int i = 1; arguments != nullptr && i < count; ++i) out.push_back(Narrow(arguments[i]));
+  if (arguments != nullptr) LocalFree(arguments);
+  return out;
+}
+
+void ShowText(const std::string& text, UINT type) {
+  wchar_t caption[128];
+  LoadResStringW(IDS_CAPTION, caption, 128);
+  MessageBoxW(nullptr, win32::WidenAnsi(text.c_str()).c_str(), caption, type);
+}
+
+WORD UserLanguage() {
+  LANGID language = GetUserDefaultUILanguage();
+  return TableLanguage(language);
+}
+
+// The four pages and the sheet, made and destroyed in start-up's own frame.
+void RunWizard(WORD language, const FrontEndOptions& options) {
+  win32::MessageBoxSink engineMessages;
+  win32::CWizardSheet sheet(IDS_CAPTION, nullptr, 0, language);
+
+  win32::Page1Window page1Window(&sheet);
+  CPage1 page1(&page1Window);
+  page1Window.SetLogic(&page1);
+
+  CStandInUserPage page2;
+  page2.m_names = options.select;
+  win32::StandInUserWindow page2Window(&sheet, &page2);
+
+  CStandInParametersPage page3;
+  page3.m_strCenterIP = options.center;
+  page3.m_strPackagePath = options.package;
+  win32::StandInParametersWindow page3Window(&sheet, &page3);
+
+  win32::FinishWindow finishWindow(&sheet);
+  {
+    CPageFinish finish(&finishWindow, MakeScriptDeployerRun(nullptr, &engineMessages));
+    // Sent messages of a worker that is still reporting get through while
+    // the page lets go of it.
+    finish.SetDetachPump([] {
+      MSG message;
+      PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    });
+    finishWindow.SetLogic(&finish);
+
+    sheet.AddPage(&page1Window, IDD_PAGE1);
+    sheet.AddPage(&page2Window, IDD_PAGE2);
+    sheet.AddPage(&page3Window, IDD_PAGE3);
+    sheet.AddPage(&finishWindow, IDD_PAGE_FINISH);
+    sheet.DoModal();
+    finishWindow.SetLogic(nullptr);
+  }
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  InstallWin32Ports();
+
+  INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES |
+                                                         ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
+  InitCommonControlsEx(&controls);
+
+  FrontEndOptions options;
+  std::string error;
+  if (!ParseFrontEndOptions(Arguments(), &options, &error)) {
+    ShowText(error, MB_OK | MB_ICONEXCLAMATION);
+    return 2;
+  }
+  WORD language = options.language != 0 ? TableLanguage(options.language) : UserLanguage();
+  SetStringLanguage(language);
+
+  Rehearsal rehearsal;
+  if (options.rehearse && !rehearsal.Start(options.domainFile, options.folder, options.folder, &error)) {
+    ShowText(error, MB_OK | MB_ICONEXCLAMATION);
+    return 2;
+  }
+
+  CScriptWizardApp app;
+  StartupHooks hooks;
+  hooks.showMessage = [](UINT id) {
+    char text[512];
+    LoadResString(id, text, sizeof(text));
+    ShowText(text, MB_OK);
+  };
+  hooks.runWizard = [&] { RunWizard(language, options); };
+  app.InitInstance(hooks);
+  app.ExitInstance();
+
+  if (options.rehearse && !rehearsal.Finish(&error)) {
+    ShowText(error, MB_OK | MB_ICONEXCLAMATION);
+    return 1;
+  }
+  return 0;
+}
