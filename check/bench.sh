@@ -31,6 +31,7 @@ time_runs() {  # time_runs N command...: one nanosecond figure per run
   done
 }
 
+echo "== Load: $(cut -d' ' -f1-3 /proc/loadavg) on $(nproc) cores"
 echo "== Size and imports"
 for arch in win32 win64; do
   exe=$builds/$arch/check/QelCheck.exe
@@ -63,6 +64,8 @@ if [ -x "$qelcheck" ] && [ -x "$installer" ]; then
   printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Qel]\r\n"type"="1"\r\n' \
     >"$work/installed.reg"
   printf 'Windows Registry Editor Version 5.00\r\n\r\n' >"$work/fresh.reg"
+  # What starting any program costs on this machine now, for comparison.
+  echo "baseline /bin/true: $(time_runs "$runs" /bin/true | median_ms)"
   echo "already installed: $(time_runs "$runs" host_run "$work/installed.reg" | median_ms)"
   echo "full run:          $(time_runs "$runs" host_run "$work/fresh.reg" | median_ms)"
 else
@@ -84,6 +87,8 @@ if [ -f "$exe" ] && [ -f "$winstaller" ] && command -v wine >/dev/null; then
   wine_run() { timeout 60 wine "$exe" 'C:\qelbench\QelSetup.exe'; }
   timeout 60 wine reg add 'HKLM\Software\Orvane\Qel' /v type /t REG_SZ /d 1 /f >/dev/null 2>&1
   wine_run >/dev/null 2>&1  # warm the server and the caches
+  # A program that does nothing but record its start, for comparison.
+  echo "baseline (stand-in installer): $(time_runs "$wine_runs" timeout 60 wine "$share/QelSetup.exe" | median_ms)"
   echo "already installed: $(time_runs "$wine_runs" wine_run | median_ms)"
   timeout 60 wine reg delete 'HKLM\Software\Orvane\Qel' /f >/dev/null 2>&1
   echo "full run:          $(time_runs "$wine_runs" wine_run | median_ms)"
