@@ -179,6 +179,7 @@ class HostFileSystem : public IFileSystem {
       if (!(it->second->share & FILE_SHARE_DELETE)) return FailBool(ERROR_SHARING_VIOLATION);
     }
     if (::unlink(resolved.host.c_str()) != 0) return FailBool(host::ErrorFromErrno(errno));
+    ForgetAttributes(resolved.host);
     return TRUE;
   }
 
@@ -640,6 +641,12 @@ class HostFileSystem : public IFileSystem {
     std::lock_guard<std::mutex> guard(attributesMutex_);
     memoryAttributes_[hostPath] = attributes;
     return true;
+  }
+
+  // A deleted file's attributes must not pass to a new file of that name.
+  void ForgetAttributes(const std::string& hostPath) {
+    std::lock_guard<std::mutex> guard(attributesMutex_);
+    memoryAttributes_.erase(hostPath);
   }
 
   void AddEntry(FindState* state, const std::string& foldedPattern, const std::string& name,
