@@ -75,6 +75,7 @@ TEST_F(NetPortTest, AddressTexts) {
 }
 
 TEST_F(NetPortTest, BindToNoneOrForeignAddressFails) {
+  if (test::RunningUnderWine()) GTEST_SKIP() << "Wine accepts binds to addresses of no interface";
   ISocketPort& net = Sockets();
   for (const char* text : {"", "192.0.2.1"}) {
     SCOPED_TRACE(text);
