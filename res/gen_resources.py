@@ -93,7 +93,12 @@ def write_bmp24(path, cv):
 
 # --- bitmap 134: the side picture --------------------------------------------
 def side_picture():
-    w, h = 150, 348  # 100 x 214 dialog units in an 8-point MS Sans Serif dialog
+    # 100 x 214 dialog units of an 8-point MS Sans Serif dialog: 150 x 348
+    # pixels at the usual 1.5 pixels a unit, 176 pixels wide where the font is
+    # a little wider. The control centres the picture and cuts what does not
+    # fit, so everything that matters stays in the middle 150 pixels.
+    w, h = 176, 348
+    dx = (w - 150) // 2
     top, bottom = (8, 38, 96), (18, 118, 150)
     cv = Canvas(w, h, top)
     for y in range(h):
@@ -102,22 +107,22 @@ def side_picture():
         for x in range(w):
             s = 0.06 * math.sin((x + y * 0.6) / 23.0)  # a faint diagonal sheen
             cv.px[y][x] = tuple(max(0, min(255, int(c[i] * (1 + s)))) for i in range(3))
-    cx, cy = 75, 120
+    cx, cy = 75 + dx, 120
     for r, a in ((70, 0.10), (56, 0.12), (42, 0.16)):  # soft rings behind the shield
         for y in range(h):
             for x in range(w):
                 d = math.hypot(x + 0.5 - cx, y + 0.5 - cy)
                 cv.blend(x, y, (255, 255, 255), a * max(0.0, 1 - abs(d - r) / 2.2))
     draw_shield(cv, cx, 62, 118, 44, (240, 246, 255), (70, 190, 110), (20, 120, 70), 4)
-    cv.line(52, 122, 68, 140, 9, (255, 255, 255))
-    cv.line(68, 140, 100, 98, 9, (255, 255, 255))
+    cv.line(52 + dx, 122, 68 + dx, 140, 9, (255, 255, 255))
+    cv.line(68 + dx, 140, 100 + dx, 98, 9, (255, 255, 255))
     # the domain: a server linked to three workstations
     white, pale = (235, 242, 250), (150, 200, 230)
-    sx, sy = 75, 236
+    sx, sy = 75 + dx, 236
     cv.rect(sx - 10, sy - 14, sx + 10, sy + 14, white)
     for k in range(3):
         cv.rect(sx - 7, sy - 10 + k * 8, sx + 7, sy - 8 + k * 8, (40, 90, 140))
-    for i, wx in enumerate((30, 75, 120)):
+    for i, wx in enumerate((30 + dx, 75 + dx, 120 + dx)):
         wy = 300
         cv.line(sx, sy + 14, wx, wy - 10, 2, pale)
         cv.rect(wx - 13, wy - 10, wx + 13, wy + 8, white)

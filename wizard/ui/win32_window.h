@@ -27,7 +27,7 @@ class PropertyPageWindow {
     page.hInstance = GetModuleHandleW(nullptr);
     page.pResource = dialogTemplate;
     page.pfnDlgProc = &PropertyPageWindow::DialogProc;
-    page.lParam = reinterpret_cast<LPARAM>(this);
+    page.lParam = reinterpret_cast<LPARAM>(static_cast<T*>(this));
     return page;
   }
 

@@ -127,6 +127,11 @@ void FinishWindow::AppendLine(const char* text) {
 }
 
 INT_PTR StandInUserWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_INITDIALOG) {
+    // The search animation, still at its first frame until a search runs.
+    SendDlgItemMessageW(m_hwnd, IDC_ANIMATE, ACM_OPENW, reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr)),
+                        reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_SEARCH_AVI)));
+  }
   if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == PSN_WIZNEXT) {
     m_pUser->m_bExistChecked = IsDlgButtonChecked(m_hwnd, IDC_EXIST_CHECK) == BST_CHECKED;
   }
