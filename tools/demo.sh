@@ -6,13 +6,18 @@
 # accounts, shows the staged files, a wrapper batch and the changed accounts,
 # then removes it again and shows that every account's script path is back.
 #
-# Needs a host build (tools/build.sh host). QEL_BUILD names another build
-# folder; QEL_DEMO_KEEP=1 keeps the world folder for a look afterwards.
+# Uses the host build (made with tools/build.sh host when it is missing).
+# QEL_BUILD names another build folder; QEL_DEMO_KEEP=1 keeps the world
+# folder for a look afterwards.
 # Exits non-zero when a run fails or an account is not restored.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=${QEL_BUILD:-$here/build/host}
 deploy="$build/tools/deploy-cli/qel-deploy"
+if [ ! -x "$deploy" ] && [ -z "${QEL_BUILD:-}" ]; then
+  echo "demo: no host build yet; building it (tools/build.sh host)"
+  "$here/tools/build.sh" host
+fi
 if [ ! -x "$deploy" ]; then
   echo "demo: $deploy is missing; build it first: tools/build.sh host" >&2
   exit 1
