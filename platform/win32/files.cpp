@@ -9,20 +9,30 @@
 namespace qel {
 namespace {
 
-class Win32Stream : public IFileStream {
+// Stream objects live on the process heap, made and destroyed by hand: the
+// C++ allocation functions would bring the exception machinery of the
+// runtime into the checker program, several times its size.
+class Win32Stream final : public IFileStream {
  public:
-  explicit Win32Stream(FILE* file) : file_(file) {}
+  static Win32Stream* Make(FILE* file) {
+    void* memory = ::HeapAlloc(::GetProcessHeap(), 0, sizeof(Win32Stream));
+    return memory ? new (memory) Win32Stream(file) : nullptr;
+  }
   size_t Read(void* buffer, size_t size, size_t count) override { return ::fread(buffer, size, count, file_); }
   size_t Write(const void* buffer, size_t size, size_t count) override {
     return ::fwrite(buffer, size, count, file_);
   }
   int Close() override {
     int result = ::fclose(file_);
-    delete this;
+    this->~Win32Stream();
+    ::HeapFree(::GetProcessHeap(), 0, this);
     return result == 0 ? 0 : EOF;
   }
+  // Never called: Close() releases the memory.
+  static void operator delete(void*) {}
 
  private:
+  explicit Win32Stream(FILE* file) : file_(file) {}
   ~Win32Stream() override = default;
   FILE* file_;
 };
@@ -67,7 +77,7 @@ class Win32FileSystemPort : public IFileSystem {
   IFileStream* OpenStream(const char* path, const char* mode) override {
     FILE* file = ::fopen(path, mode);
     if (!file) return nullptr;
-    Win32Stream* stream = new (std::nothrow) Win32Stream(file);
+    Win32Stream* stream = Win32Stream::Make(file);
     if (!stream) {
       ::fclose(file);
       ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -88,11 +98,12 @@ class Win32FileSystemPort : public IFileSystem {
   DWORD GetCurrentDirectoryA(DWORD size, char* buffer) override { return ::GetCurrentDirectoryA(size, buffer); }
 };
 
+// A namespace-scope object, not a function-local static: the guard of a
+// local static would bring in the runtime's exception support.
+Win32FileSystemPort g_fileSystem;
+
 }  // namespace
 
-IFileSystem* Win32FileSystem() {
-  static Win32FileSystemPort port;
-  return &port;
-}
+IFileSystem* Win32FileSystem() { return &g_fileSystem; }
 
 }  // namespace qel

@@ -31,11 +31,12 @@ class Win32RegistryPort : public IRegistry {
   LONG RegCloseKey(HKEY key) override { return Result(::RegCloseKey(key)); }
 };
 
+// A namespace-scope object, not a function-local static: the guard of a
+// local static would bring in the runtime's exception support.
+Win32RegistryPort g_registry;
+
 }  // namespace
 
-IRegistry* Win32Registry() {
-  static Win32RegistryPort port;
-  return &port;
-}
+IRegistry* Win32Registry() { return &g_registry; }
 
 }  // namespace qel
