@@ -32,14 +32,17 @@ refused() {
   fi
 }
 
-refused 2 'no account "nobody"' -- add --user swalker --user nobody --package 'C:\Packages\QelSetup.exe'
-refused 2 'no container "OU=Nowhere' -- add --container "OU=Nowhere,DC=test,DC=lan" --package 'C:\Packages\QelSetup.exe'
-refused 2 'is an account, not a container' -- add --container "CN=Sam Walker,CN=Users,DC=test,DC=lan"
-refused 2 'is not an address' -- add --user swalker --center-ip 10.1.2.300
-refused 2 'no install package' -- add --user swalker --package 'C:\Packages\Missing.exe'
+package=(--center-ip 10.1.2.3 --package 'C:\Packages\QelSetup.exe')
+refused 2 'no account "nobody"' -- add --user swalker --user nobody "${package[@]}"
+refused 2 'no container "OU=Nowhere' -- add --container "OU=Nowhere,DC=test,DC=lan" "${package[@]}"
+refused 2 'is an account, not a container' -- add --container "CN=Sam Walker,CN=Users,DC=test,DC=lan" "${package[@]}"
+refused 2 'is not an address' -- add --user swalker --center-ip 10.1.2.300 --package 'C:\Packages\QelSetup.exe'
+refused 2 'no install package' -- add --user swalker --center-ip 10.1.2.3 --package 'C:\Packages\Missing.exe'
+refused 2 'add needs --center-ip and --package' -- add --user swalker
 refused 2 'give the operation' -- --user swalker
+refused 2 'belong to add' -- remove --user swalker --center-ip 10.1.2.3
 # No QelCheck.exe beside the wizard: the copy fails, no account is changed.
-refused 1 'QelCheck.exe copy error' -- add --user swalker --package 'C:\Packages\QelSetup.exe'
+refused 1 'QelCheck.exe copy error' -- add --user swalker "${package[@]}"
 
 if [ "$failures" -ne 0 ]; then
   echo "deploy_cli: $failures failure(s)"

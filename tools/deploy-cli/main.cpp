@@ -128,6 +128,11 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   if (options->operation == OP_UNINSTALL && (!options->centerIP.empty() || !options->package.empty()))
     return Fail("--center-ip and --package belong to add");
   if (options->operation == OP_INSTALL && options->removeWhenExist) return Fail("--remove-when-exist belongs to remove");
+  // As in the wizard, the center address and the package may be left out
+  // only when the files already staged are to be kept.
+  if (options->operation == OP_INSTALL && !options->noCopyWhenExist &&
+      (options->centerIP.empty() || options->package.empty()))
+    return Fail("add needs --center-ip and --package (or --no-copy-when-exist)");
   if (options->operation == OP_UNINSTALL && options->noCopyWhenExist) return Fail("--no-copy-when-exist belongs to add");
   return true;
 }
