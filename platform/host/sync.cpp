@@ -37,7 +37,10 @@ namespace {
 
 constexpr auto kCrossProcessPoll = std::chrono::milliseconds(10);
 
-DWORD CurrentThread() { return static_cast<DWORD>(syscall(SYS_gettid)); }
+DWORD CurrentThread() {
+  thread_local DWORD id = static_cast<DWORD>(syscall(SYS_gettid));
+  return id;
+}
 
 std::string MutexFolder(const HostConfig& config) {
   if (!config.mutexDir.empty()) return config.mutexDir;
