@@ -813,7 +813,8 @@ HostFile* HostFileSystem::Open(const char* path, DWORD access, DWORD shareMode, 
     return nullptr;
   }
   int flags = O_CLOEXEC;
-  if ((access & GENERIC_READ) && writing) {
+  // Replacing a file truncates it whatever the access asked for.
+  if (((access & GENERIC_READ) && writing) || (truncate && !writing)) {
     flags |= O_RDWR;
   } else if (writing) {
     flags |= O_WRONLY;

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <mutex>
 
@@ -29,6 +30,9 @@ const char* RootName(HKEY key) {
 }
 
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
+
+// Names the text store cannot hold: a line break would end the line.
+bool HasLineBreak(const char* name) { return name && std::strpbrk(name, "\r\n") != nullptr; }
 
 // Serialises readers and writers of the file across processes: a lock on
 // the folder that holds it (the file itself is replaced by every write).
@@ -122,6 +126,7 @@ class HostRegistry : public IRegistry {
     }
     std::string full;
     if (!Join(path, subKey, &full)) return Fail(ERROR_BAD_PATHNAME);
+    if (HasLineBreak(subKey)) return Fail(ERROR_INVALID_PARAMETER);
     if (!data_.KeyExists(path)) return Fail(ERROR_KEY_DELETED);
     if (!data_.FindKey(full)) {
       RegData before = data_;
@@ -166,7 +171,7 @@ class HostRegistry : public IRegistry {
 
   LONG RegSetValueExA(HKEY key, const char* valueName, DWORD type, const BYTE* data, DWORD size) override {
     std::lock_guard<std::mutex> guard(mutex_);
-    if (!data && size) return Fail(ERROR_INVALID_PARAMETER);
+    if ((!data && size) || HasLineBreak(valueName)) return Fail(ERROR_INVALID_PARAMETER);
     FolderLock lock(file_, true);
     if (!Refresh()) return Fail(ERROR_BADDB);
     std::string path;
@@ -248,6 +253,9 @@ class HostRegistry : public IRegistry {
   bool Save() {
     std::string error;
     std::string text = host::FormatRegText(data_);
+    // Never write a file that would not read back.
+    RegData check;
+    if (!host::ParseRegText(text, file_, &check, &error)) return false;
     if (!host::WriteRegFileText(file_, text, &error)) return false;
     text_ = text;
     exists_ = true;

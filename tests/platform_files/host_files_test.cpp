@@ -200,6 +200,19 @@ TEST_F(HostFilesTest, WritingSetsTheArchiveBitAgain) {
   EXPECT_EQ(fs().GetFileAttributesA("C:\\log.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
 }
 
+TEST_F(HostFilesTest, ReplacingTruncatesWhateverTheAccess) {
+  HostWrite("C/old.txt", "contents");
+  HANDLE file = fs().CreateFileA("C:\\old.txt", GENERIC_READ, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(fs().GetFileSize(file, nullptr), 0u);
+  DWORD written = 0;
+  EXPECT_FALSE(fs().WriteFile(file, "x", 1, &written));  // opened for reading only
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  EXPECT_TRUE(fs().CloseFile(file));
+  EXPECT_EQ(HostRead("C/old.txt"), "");
+}
+
 TEST_F(HostFilesTest, OpenFilesAreSharedAsWindowsSharesThem) {
   HANDLE exclusive = fs().CreateFileA("C:\\lock.txt", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
   ASSERT_NE(exclusive, INVALID_HANDLE_VALUE);

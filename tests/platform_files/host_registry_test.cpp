@@ -173,6 +173,21 @@ TEST_F(HostRegistryTest, KeyRemovedOutsideWhileOpen) {
   EXPECT_EQ(reg->RegCloseKey(key), ERROR_SUCCESS);
 }
 
+TEST_F(HostRegistryTest, NamesWithLineBreaksAreRefusedBeforeTheyReachTheFile) {
+  auto reg = MakeHostRegistry(config_);
+  ASSERT_EQ(Set(*reg, "Software\\QelTest", "ok", "1"), ERROR_SUCCESS);
+  std::string before = ReadFile();
+  EXPECT_EQ(Set(*reg, "Software\\QelTest", "two\nlines", "x"), ERROR_INVALID_PARAMETER);
+  HKEY key = nullptr;
+  EXPECT_EQ(reg->RegCreateKeyA(HKEY_LOCAL_MACHINE, "Software\\Bad\rKey", &key), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(ReadFile(), before);
+  // Values with line breaks are fine: they are stored as bytes.
+  EXPECT_EQ(Set(*reg, "Software\\QelTest", "text", "two\r\nlines"), ERROR_SUCCESS);
+  auto other = MakeHostRegistry(config_);
+  EXPECT_EQ(Query(*other, "Software\\QelTest", "text"), "two\r\nlines");
+  EXPECT_EQ(HostRegistryError(*other), "");
+}
+
 TEST_F(HostRegistryTest, ConcurrentWritersLoseNothing) {
   auto first = MakeHostRegistry(config_);
   auto second = MakeHostRegistry(config_);
