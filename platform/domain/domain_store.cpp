@@ -33,7 +33,6 @@ const std::wstring kEmpty;
 // Account-type bits of the flags; exactly one must be set.
 constexpr DWORD kAccountTypeMask = UF_TEMP_DUPLICATE_ACCOUNT | UF_NORMAL_ACCOUNT | UF_INTERDOMAIN_TRUST_ACCOUNT |
                                    UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT;
-constexpr DWORD kFirstRid = 1000;
 constexpr DWORD kMaxDisplayEntries = 100;
 
 bool SyncFile(std::FILE* file) {
@@ -50,11 +49,26 @@ bool ReadWholeFile(const std::string& path, std::string* text, bool* exists) {
   if (!*exists) return false;
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return false;
-  *text = buffer.str();
-  return true;
+  in.seekg(0, std::ios::end);
+  std::streamoff size = in.tellg();
+  if (size < 0) return false;
+  in.seekg(0, std::ios::beg);
+  text->assign(static_cast<size_t>(size), '\0');
+  in.read(&(*text)[0], size);
+  return static_cast<std::streamoff>(in.gcount()) == size;
+}
+
+// The key of the parent of an object whose key is `key`: the key without its
+// first RDN (keys are canonical, so no second normalisation is needed).
+std::wstring ParentKey(const std::wstring& key) {
+  for (size_t i = 0; i < key.size(); ++i) {
+    if (key[i] == L'\\') {
+      ++i;
+    } else if (key[i] == L',') {
+      return key.substr(i + 1);
+    }
+  }
+  return std::wstring();
 }
 
 bool HasClass(const DirObject& object, const wchar_t* name) {
@@ -168,27 +182,40 @@ struct DomainStore::Model {
     return static_cast<DWORD>(flags);
   }
 
-  // Builds the model from parsed LDIF; false with the file, line and reason.
-  bool Build(const LdifDocument& doc, const std::string& file, DomainError* error);
+  // Builds the model one record at a time (Add), then checks the whole
+  // (Finish); false with the file, line and reason.
+  bool Add(const LdifDocument& header, LdifEntry& entry, const std::string& file, DomainError* error);
+  bool Finish(const LdifDocument& header, const std::string& file, DomainError* error);
+  bool Begin(const LdifDocument& header, const LdifEntry& first, const std::string& file, DomainError* error);
+  // Parses `text` into this (empty) model.
+  bool Read(const std::string& text, const std::string& file, DomainError* error);
+
+  std::wstring contextKey;
+  DWORD nextRid = 1000;
+  struct Orphan {
+    int line;
+    std::wstring dn, parentKey;
+  };
+  std::vector<Orphan> orphans;  // objects whose parent had not been read yet
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
   void WriteLdif(std::string* out, std::FILE* sink) const;
 };
 
-bool DomainStore::Model::Build(const LdifDocument& doc, const std::string& file, DomainError* error) {
-  if (doc.entries.empty()) return Fail(error, file, 0, "the file holds no entries");
-  dns = Utf8ToWide(doc.Meta("dns"));
-  netbios = Utf8ToWide(doc.Meta("domain"));
-  controller = Utf8ToWide(doc.Meta("controller"));
+bool DomainStore::Model::Begin(const LdifDocument& header, const LdifEntry& first, const std::string& file,
+                               DomainError* error) {
+  dns = Utf8ToWide(header.Meta("dns"));
+  netbios = Utf8ToWide(header.Meta("domain"));
+  controller = Utf8ToWide(header.Meta("controller"));
   if (dns.empty()) {
     // Take the DNS name from the DC= components of the first entry.
     std::vector<std::wstring> rdns;
-    SplitDn(Utf8ToWide(doc.entries[0].dn), &rdns);
+    SplitDn(Utf8ToWide(first.dn), &rdns);
     for (const std::wstring& rdn : rdns) {
       std::wstring type, value;
       if (SplitRdn(rdn, &type, &value) && EqualNoCase(type, L"DC")) dns += (dns.empty() ? L"" : L".") + value;
     }
-    if (dns.empty()) return Fail(error, file, doc.entries[0].line, "no \"# qel-dns:\" line and no DC= name");
+    if (dns.empty()) return Fail(error, file, first.line, "no \"# qel-dns:\" line and no DC= name");
   }
   for (size_t pos = 0, next; pos <= dns.size(); pos = next + 1) {
     next = dns.find(L'.', pos);
@@ -202,84 +229,86 @@ bool DomainStore::Model::Build(const LdifDocument& doc, const std::string& file,
       if (c >= L'a' && c <= L'z') c = static_cast<wchar_t>(c - 32);
   }
   if (controller.empty()) controller = L"DC1";
-  const std::wstring contextKey = NormalizeDn(namingContext);
-
-  objects.reserve(doc.entries.size());
-  // First the names, so a parent that comes later can be told from a missing one.
-  std::unordered_map<std::wstring, size_t> position;
-  position.reserve(doc.entries.size());
-  for (size_t i = 0; i < doc.entries.size(); ++i) {
-    const LdifEntry& entry = doc.entries[i];
-    std::wstring dn = Utf8ToWide(entry.dn);
-    std::wstring key = NormalizeDn(dn);
-    if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(dn));
-    if (!position.emplace(key, i).second) return Fail(error, file, entry.line, "duplicate DN " + Quote(dn));
-    if (!DnKeyAtOrBelow(key, contextKey))
-      return Fail(error, file, entry.line, Quote(dn) + " is outside the domain " + Quote(namingContext));
-  }
-  if (!position.count(contextKey))
-    return Fail(error, file, 0, "the domain object " + Quote(namingContext) + " is missing");
-
-  byKey.reserve(doc.entries.size());
-  DWORD nextRid = kFirstRid;
-  for (size_t i = 0; i < doc.entries.size(); ++i) {
-    const LdifEntry& entry = doc.entries[i];
-    DirObject object;
-    object.dn = Utf8ToWide(entry.dn);
-    object.key = NormalizeDn(object.dn);
-    uint32_t index = static_cast<uint32_t>(objects.size());
-    if (object.key != contextKey) {
-      std::wstring parentKey = NormalizeDn(ParentDn(object.dn));
-      auto it = position.find(parentKey);
-      if (it == position.end())
-        return Fail(error, file, entry.line, "the parent of " + Quote(object.dn) + " does not exist");
-      if (it->second > i)
-        return Fail(error, file, entry.line,
-                    "the parent of " + Quote(object.dn) + " comes after it (line " +
-                        std::to_string(doc.entries[it->second].line) + ")");
-      object.parent = static_cast<uint32_t>(it->second);
-    } else {
-      root = index;
-    }
-    for (const LdifAttribute& attr : entry.attributes) {
-      std::wstring name = Utf8ToWide(attr.name);
-      uint16_t id = AttributeIdFor(name);
-      if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
-      if (id == kAttrUserAccountControl) {
-        unsigned long flags;
-        if (!ParseUInt32(attr.value, &flags))
-          return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
-      }
-      DirAttribute* a = Find(object, id);
-      if (!a) {
-        object.attributes.push_back(DirAttribute{id, {}});
-        a = &object.attributes.back();
-      }
-      a->values.push_back(Utf8ToWide(attr.value));
-    }
-    object.deleted = EqualNoCase(First(object, kAttrIsDeleted).c_str(), L"TRUE");
-    const std::wstring& sam = First(object, kAttrSamAccountName);
-    if (HasClass(object, L"user")) {
-      if (sam.empty())
-        return Fail(error, file, entry.line, "the account " + Quote(object.dn) + " has no sAMAccountName");
-      object.rid = nextRid++;
-      object.account = !object.deleted;
-    }
-    object.group = HasClass(object, L"group") && !object.deleted;
-    if (object.account || object.group) {
-      std::wstring name = FoldCase(object.account || !sam.empty() ? sam : First(object, kAttrCn));
-      if (byName.count(name) || groups.count(name))
-        return Fail(error, file, entry.line, "duplicate sAMAccountName " + Quote(sam));
-      (object.account ? byName : groups).emplace(name, index);
-    }
-    if (!entry.comments.empty()) comments[index] = entry.comments;
-    if (object.parent != kNoObject) objects[object.parent].children.push_back(index);
-    byKey.emplace(object.key, index);
-    if (object.account) accountsByRid.push_back(index);
-    objects.push_back(std::move(object));
-  }
-  trailingComments = doc.trailingComments;
+  contextKey = NormalizeDn(namingContext);
   return true;
+}
+
+bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const std::string& file,
+                             DomainError* error) {
+  if (objects.empty() && contextKey.empty() && !Begin(header, entry, file, error)) return false;
+  DirObject object;
+  object.dn = Utf8ToWide(entry.dn);
+  std::wstring key = NormalizeDn(object.dn);
+  if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
+  if (byKey.count(key)) return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
+  if (!DnKeyAtOrBelow(key, contextKey))
+    return Fail(error, file, entry.line, Quote(object.dn) + " is outside the domain " + Quote(namingContext));
+  uint32_t index = static_cast<uint32_t>(objects.size());
+  if (key != contextKey) {
+    std::wstring parentKey = ParentKey(key);
+    auto it = byKey.find(parentKey);
+    if (it == byKey.end())
+      orphans.push_back(Orphan{entry.line, object.dn, parentKey});
+    else
+      object.parent = it->second;
+  } else {
+    root = index;
+  }
+  for (LdifAttribute& attr : entry.attributes) {
+    uint16_t id = AttributeIdFor(Utf8ToWide(attr.name));
+    if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
+    if (id == kAttrUserAccountControl) {
+      unsigned long flags;
+      if (!ParseUInt32(attr.value, &flags))
+        return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
+    }
+    DirAttribute* a = Find(object, id);
+    if (!a) {
+      object.attributes.push_back(DirAttribute{id, {}});
+      a = &object.attributes.back();
+    }
+    a->values.push_back(Utf8ToWide(attr.value));
+  }
+  object.attributes.shrink_to_fit();
+  object.deleted = EqualNoCase(First(object, kAttrIsDeleted).c_str(), L"TRUE");
+  const std::wstring& sam = First(object, kAttrSamAccountName);
+  if (HasClass(object, L"user")) {
+    if (sam.empty())
+      return Fail(error, file, entry.line, "the account " + Quote(object.dn) + " has no sAMAccountName");
+    object.rid = nextRid++;
+    object.account = !object.deleted;
+  }
+  object.group = HasClass(object, L"group") && !object.deleted;
+  if (object.account || object.group) {
+    std::wstring name = FoldCase(object.account || !sam.empty() ? sam : First(object, kAttrCn));
+    if (byName.count(name) || groups.count(name))
+      return Fail(error, file, entry.line, "duplicate sAMAccountName " + Quote(sam));
+    (object.account ? byName : groups).emplace(name, index);
+  }
+  if (!entry.comments.empty()) comments[index] = std::move(entry.comments);
+  if (object.parent != kNoObject) objects[object.parent].children.push_back(index);
+  byKey.emplace(std::move(key), index);
+  if (object.account) accountsByRid.push_back(index);
+  objects.push_back(std::move(object));
+  return true;
+}
+
+bool DomainStore::Model::Finish(const LdifDocument& header, const std::string& file, DomainError* error) {
+  if (objects.empty()) return Fail(error, file, 0, "the file holds no entries");
+  if (root == kNoObject) return Fail(error, file, 0, "the domain object " + Quote(namingContext) + " is missing");
+  for (const Orphan& orphan : orphans) {
+    bool later = byKey.count(orphan.parentKey) != 0;
+    return Fail(error, file, orphan.line,
+                "the parent of " + Quote(orphan.dn) + (later ? " comes after it" : " does not exist"));
+  }
+  trailingComments = header.trailingComments;
+  return true;
+}
+
+bool DomainStore::Model::Read(const std::string& text, const std::string& file, DomainError* error) {
+  LdifDocument header;
+  auto add = [&](LdifEntry& entry, DomainError* e) { return Add(header, entry, file, e); };
+  return ReadLdif(text, file, &header, add, error) && Finish(header, file, error);
 }
 
 bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string& file, size_t* applied,
@@ -358,10 +387,8 @@ DomainStore::DomainStore(const Options& options) : options_(options), model_(new
 DomainStore::~DomainStore() { Close(nullptr); }
 
 bool DomainStore::LoadText(const std::string& text, const std::string& name, DomainError* error) {
-  LdifDocument doc;
-  if (!ParseLdif(text, name, &doc, error)) return false;
   std::unique_ptr<Model> model(new Model);
-  if (!model->Build(doc, name, error)) return false;
+  if (!model->Read(text, name, error)) return false;
   std::lock_guard<std::mutex> lock(mutex_);
   CloseJournal();
   model_ = std::move(model);
@@ -375,10 +402,9 @@ bool DomainStore::Load(const std::string& path, DomainError* error) {
   bool exists;
   if (!ReadWholeFile(path, &text, &exists))
     return Fail(error, path, 0, exists ? "the file cannot be read" : "the file does not exist");
-  LdifDocument doc;
-  if (!ParseLdif(text, path, &doc, error)) return false;
   std::unique_ptr<Model> model(new Model);
-  if (!model->Build(doc, path, error)) return false;
+  if (!model->Read(text, path, error)) return false;
+  std::string().swap(text);
 
   std::string journalPath = path + ".journal";
   std::string journal;

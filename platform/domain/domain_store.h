@@ -31,7 +31,6 @@ struct DirAttribute {
 
 struct DirObject {
   std::wstring dn;
-  std::wstring key;  // NormalizeDn(dn)
   uint32_t parent = kNoObject;
   std::vector<uint32_t> children;  // in file order
   std::vector<DirAttribute> attributes;

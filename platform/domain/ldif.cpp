@@ -32,33 +32,6 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
   return false;
 }
 
-// Splits into physical lines and joins folded ones.
-bool Unfold(const std::string& text, const std::string& file, std::vector<LogicalLine>* lines, DomainError* error) {
-  size_t pos = 0;
-  int number = 0;
-  while (pos < text.size()) {
-    size_t end = text.find('\n', pos);
-    if (end == std::string::npos) end = text.size();
-    std::string physical = text.substr(pos, end - pos);
-    if (!physical.empty() && physical.back() == '\r') physical.pop_back();
-    pos = end + 1;
-    ++number;
-    if (!physical.empty() && physical[0] == ' ') {
-      if (lines->empty() || lines->back().blank)
-        return Fail(error, file, number, "continuation line without a line to continue");
-      lines->back().text += physical.substr(1);
-      continue;
-    }
-    LogicalLine line;
-    line.line = number;
-    line.blank = physical.empty();
-    line.comment = !physical.empty() && physical[0] == '#';
-    line.text = physical;
-    lines->push_back(line);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string DomainError::ToString() const {
@@ -76,87 +49,151 @@ std::string LdifDocument::Meta(const std::string& key) const {
 
 bool ParseLdif(const std::string& text, const std::string& fileName, LdifDocument* document,
                DomainError* error) {
-  std::vector<LogicalLine> lines;
-  if (!Unfold(text, fileName, &lines, error)) return false;
   LdifDocument doc;
-  LdifEntry* current = nullptr;
-  bool seenRecord = false;
-  std::vector<std::string> pending;  // comments waiting for their record
-  for (const LogicalLine& line : lines) {
-    if (line.blank) {
-      current = nullptr;
-      continue;
-    }
-    if (line.comment) {
-      if (current)
-        current->comments.push_back(line.text);
-      else
-        pending.push_back(line.text);
-      if (!seenRecord) {
-        // "# qel-KEY: VALUE"
-        std::string body = line.text.substr(1);
-        size_t b = body.find_first_not_of(' ');
-        if (b != std::string::npos && body.compare(b, 4, "qel-") == 0) {
-          size_t colon = body.find(':', b);
-          if (colon != std::string::npos) {
-            std::string key = body.substr(b + 4, colon - b - 4);
-            size_t vb = body.find_first_not_of(' ', colon + 1);
-            std::string value = vb == std::string::npos ? std::string() : body.substr(vb);
-            while (!value.empty() && value.back() == ' ') value.pop_back();
-            doc.meta.emplace_back(key, value);
-          }
-        }
-      }
-      continue;
-    }
-    size_t colon = line.text.find(':');
-    if (colon == std::string::npos) return Fail(error, fileName, line.line, "syntax error: no \":\" in the line");
-    std::string name = line.text.substr(0, colon);
-    if (!ValidAttributeName(name))
-      return Fail(error, fileName, line.line, "syntax error: bad attribute name \"" + name + "\"");
-    std::string value;
-    size_t at = colon + 1;
-    if (at < line.text.size() && line.text[at] == ':') {
-      std::string encoded = line.text.substr(at + 1);
-      if (!Base64Decode(encoded, &value))
-        return Fail(error, fileName, line.line, "syntax error: bad base64 value of \"" + name + "\"");
-    } else if (at < line.text.size() && line.text[at] == '<') {
-      return Fail(error, fileName, line.line, "values read from a URL are not supported");
-    } else {
-      while (at < line.text.size() && line.text[at] == ' ') ++at;
-      value = line.text.substr(at);
-    }
-    std::wstring check;
-    if (!Utf8ToWide(value, &check))
-      return Fail(error, fileName, line.line, "the value of \"" + name + "\" is not UTF-8 text");
-    if (value.find('\0') != std::string::npos)
-      return Fail(error, fileName, line.line, "the value of \"" + name + "\" holds a NUL character");
-
-    if (!current) {
-      if (!seenRecord && doc.entries.empty() && AsciiEqualNoCase(name, "version")) {
-        if (value != "1") return Fail(error, fileName, line.line, "unsupported LDIF version \"" + value + "\"");
-        continue;
-      }
-      if (!AsciiEqualNoCase(name, "dn"))
-        return Fail(error, fileName, line.line, "syntax error: a record must begin with \"dn:\"");
-      if (value.empty()) return Fail(error, fileName, line.line, "syntax error: empty distinguished name");
-      doc.entries.emplace_back();
-      current = &doc.entries.back();
-      current->dn = value;
-      current->line = line.line;
-      current->comments.swap(pending);
-      seenRecord = true;
-      continue;
-    }
-    if (AsciiEqualNoCase(name, "dn"))
-      return Fail(error, fileName, line.line, "syntax error: second \"dn:\" in one record (blank line missing?)");
-    if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control"))
-      return Fail(error, fileName, line.line, "change records are not supported");
-    current->attributes.push_back(LdifAttribute{name, value, line.line});
-  }
-  doc.trailingComments.swap(pending);
+  auto keep = [&doc](LdifEntry& entry, DomainError*) {
+    doc.entries.push_back(std::move(entry));
+    return true;
+  };
+  if (!ReadLdif(text, fileName, &doc, keep, error)) return false;
   *document = std::move(doc);
   return true;
+}
+
+namespace {
+
+// The reader's state between logical lines.
+class LdifReader {
+ public:
+  LdifReader(const std::string& file, LdifDocument* header, const LdifSink& sink, DomainError* error)
+      : file_(file), header_(header), sink_(sink), error_(error) {}
+
+  bool Line(const LogicalLine& line);
+  bool End() {
+    if (!Deliver()) return false;
+    header_->trailingComments.swap(pending_);
+    return true;
+  }
+
+ private:
+  bool Deliver() {
+    if (!open_) return true;
+    open_ = false;
+    bool ok = sink_(current_, error_);
+    current_ = LdifEntry();
+    return ok;
+  }
+
+  const std::string& file_;
+  LdifDocument* header_;
+  const LdifSink& sink_;
+  DomainError* error_;
+  LdifEntry current_;
+  bool open_ = false;        // a record is being read
+  bool seenRecord_ = false;
+  std::vector<std::string> pending_;  // comments waiting for their record
+};
+
+bool LdifReader::Line(const LogicalLine& line) {
+  if (line.blank) return Deliver();
+  if (line.comment) {
+    if (open_)
+      current_.comments.push_back(line.text);
+    else
+      pending_.push_back(line.text);
+    if (!seenRecord_) {
+      // "# qel-KEY: VALUE"
+      std::string body = line.text.substr(1);
+      size_t b = body.find_first_not_of(' ');
+      if (b != std::string::npos && body.compare(b, 4, "qel-") == 0) {
+        size_t colon = body.find(':', b);
+        if (colon != std::string::npos) {
+          std::string key = body.substr(b + 4, colon - b - 4);
+          size_t vb = body.find_first_not_of(' ', colon + 1);
+          std::string value = vb == std::string::npos ? std::string() : body.substr(vb);
+          while (!value.empty() && value.back() == ' ') value.pop_back();
+          header_->meta.emplace_back(key, value);
+        }
+      }
+    }
+    return true;
+  }
+  size_t colon = line.text.find(':');
+  if (colon == std::string::npos) return Fail(error_, file_, line.line, "syntax error: no \":\" in the line");
+  std::string name = line.text.substr(0, colon);
+  if (!ValidAttributeName(name))
+    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + name + "\"");
+  std::string value;
+  size_t at = colon + 1;
+  if (at < line.text.size() && line.text[at] == ':') {
+    if (!Base64Decode(line.text.substr(at + 1), &value))
+      return Fail(error_, file_, line.line, "syntax error: bad base64 value of \"" + name + "\"");
+  } else if (at < line.text.size() && line.text[at] == '<') {
+    return Fail(error_, file_, line.line, "values read from a URL are not supported");
+  } else {
+    while (at < line.text.size() && line.text[at] == ' ') ++at;
+    value = line.text.substr(at);
+  }
+  std::wstring check;
+  if (!Utf8ToWide(value, &check))
+    return Fail(error_, file_, line.line, "the value of \"" + name + "\" is not UTF-8 text");
+  if (value.find('\0') != std::string::npos)
+    return Fail(error_, file_, line.line, "the value of \"" + name + "\" holds a NUL character");
+
+  if (!open_) {
+    if (!seenRecord_ && AsciiEqualNoCase(name, "version")) {
+      if (value != "1") return Fail(error_, file_, line.line, "unsupported LDIF version \"" + value + "\"");
+      return true;
+    }
+    if (!AsciiEqualNoCase(name, "dn"))
+      return Fail(error_, file_, line.line, "syntax error: a record must begin with \"dn:\"");
+    if (value.empty()) return Fail(error_, file_, line.line, "syntax error: empty distinguished name");
+    open_ = true;
+    seenRecord_ = true;
+    current_.dn = value;
+    current_.line = line.line;
+    current_.comments.swap(pending_);
+    return true;
+  }
+  if (AsciiEqualNoCase(name, "dn"))
+    return Fail(error_, file_, line.line, "syntax error: second \"dn:\" in one record (blank line missing?)");
+  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control"))
+    return Fail(error_, file_, line.line, "change records are not supported");
+  current_.attributes.push_back(LdifAttribute{name, std::move(value), line.line});
+  return true;
+}
+
+}  // namespace
+
+bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument* header, const LdifSink& sink,
+              DomainError* error) {
+  LdifReader reader(fileName, header, sink, error);
+  // Physical lines are joined into logical ones: a line that begins with a
+  // blank continues the one before it.
+  LogicalLine logical;
+  bool haveLogical = false;
+  size_t pos = 0;
+  int number = 0;
+  while (pos < text.size()) {
+    size_t end = text.find('\n', pos);
+    if (end == std::string::npos) end = text.size();
+    size_t stop = end > pos && text[end - 1] == '\r' ? end - 1 : end;
+    ++number;
+    if (stop > pos && text[pos] == ' ') {
+      if (!haveLogical || logical.blank)
+        return Fail(error, fileName, number, "continuation line without a line to continue");
+      logical.text.append(text, pos + 1, stop - pos - 1);
+    } else {
+      if (haveLogical && !reader.Line(logical)) return false;
+      logical.text.assign(text, pos, stop - pos);
+      logical.line = number;
+      logical.blank = logical.text.empty();
+      logical.comment = !logical.blank && logical.text[0] == '#';
+      haveLogical = true;
+    }
+    pos = end + 1;
+  }
+  if (haveLogical && !reader.Line(logical)) return false;
+  return reader.End();
 }
 
 std::string FormatLdifLine(const std::string& name, const std::string& value) {

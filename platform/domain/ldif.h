@@ -7,6 +7,7 @@
 // ignored, so the same file loads into a real directory server unchanged.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -45,6 +46,15 @@ struct LdifDocument {
 // Parses `text`; on a syntax error fills *error (with fileName) and returns false.
 bool ParseLdif(const std::string& text, const std::string& fileName, LdifDocument* document,
                DomainError* error);
+
+// The same, one record at a time, so a large file is never held twice:
+// `sink` receives each record as soon as it is complete (it may move from it)
+// and stops the reading by returning false with *error set. `header` gets the
+// metadata (complete before the first record arrives) and the trailing
+// comments; its entries stay empty.
+using LdifSink = std::function<bool(LdifEntry& entry, DomainError* error)>;
+bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument* header, const LdifSink& sink,
+              DomainError* error);
 
 // One attribute line, base64-encoded when the value is not a safe string
 // (leading blank, colon or "<", trailing blank, control or non-ASCII
