@@ -98,11 +98,11 @@ class Win32AddressTable : public IAddressTablePort {
   }
 };
 
+// Namespace scope, as the other Win32 ports (no local-static guard).
+Win32AddressTable g_addressTable;
+
 }  // namespace
 
-IAddressTablePort* Win32AddressTablePort() {
-  static Win32AddressTable table;
-  return &table;
-}
+IAddressTablePort* Win32AddressTablePort() { return &g_addressTable; }
 
 }  // namespace qel

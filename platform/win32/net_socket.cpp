@@ -50,12 +50,13 @@ class Win32Sockets : public ISocketPort {
   }
 };
 
+// A namespace-scope object, like the other Win32 ports: a function-local
+// static's guard would bring in the runtime's exception support.
+Win32Sockets g_sockets;
+
 }  // namespace
 
-ISocketPort* Win32SocketPort() {
-  static Win32Sockets sockets;
-  return &sockets;
-}
+ISocketPort* Win32SocketPort() { return &g_sockets; }
 
 void InstallWin32NetPorts() {
   Ports().sockets = Win32SocketPort();
