@@ -137,6 +137,36 @@ TEST_F(SystemTest, HostIdentityComesFromTheConfiguration) {
   EXPECT_STREQ(folder, "C:\\WINDOWS");
 }
 
+TEST_F(SystemTest, HostReconfigureKeepsTheFilesAndChangesTheIdentity) {
+  ASSERT_TRUE(env_->WriteFile("C:\\WINDOWS\\kept.txt", std::string("a\0b", 3)));
+  env_->Reconfigure([](HostConfig& config) { config.computerName = "OTHER"; });
+  char name[16] = {};
+  DWORD size = sizeof(name);
+  EXPECT_TRUE(System().GetComputerNameA(name, &size));
+  EXPECT_STREQ(name, "OTHER");
+  EXPECT_EQ(env_->ReadFile("C:\\WINDOWS\\kept.txt"), std::string("a\0b", 3));
+  EXPECT_TRUE(env_->DirectoryExists("C:\\TEMP"));
+  EXPECT_FALSE(env_->FileExists("C:\\TEMP"));
+}
+
+TEST(HostTestEnv, RemovesItsWorldAndPutsThePortsBack) {
+  const PlatformPorts before = Ports();
+  std::string root;
+  {
+    HostTestEnv env;
+    root = env.root();
+    EXPECT_NE(Ports().system, before.system);
+    EXPECT_NE(Ports().files, nullptr);
+    ASSERT_TRUE(env.WriteFile("C:\\Locked\\inside.txt", "x"));
+    chmod(env.HostPath("C:\\Locked").c_str(), 0555);  // a test may leave folders read-only
+  }
+  struct stat info;
+  EXPECT_NE(stat(root.c_str(), &info), 0);
+  EXPECT_EQ(Ports().system, before.system);
+  EXPECT_EQ(Ports().files, before.files);
+  EXPECT_EQ(Ports().registry, before.registry);
+}
+
 // A stand-in program that records its arguments, one per line.
 const char kRecorder[] =
     "#!/bin/sh\n"
