@@ -200,6 +200,13 @@ bool BuildSelection(DomainStore& store, const Options& options) {
   return true;
 }
 
+// The engine's texts are in the ANSI code page; the terminal takes UTF-8.
+std::string ToTerminal(const char* ansi) {
+  wchar_t wide[1024];
+  if (CodePage().MultiByteToWideChar(CP_ACP, 0, ansi, -1, wide, 1024) == 0) return ansi;
+  return WideToUtf8(wide);
+}
+
 // The progress page on a terminal: the same list lines, and the bar as a
 // status line on stderr when it is a terminal.
 class TerminalPage : public IProgressReceiver, public IMessageSink {
@@ -232,7 +239,7 @@ class TerminalPage : public IProgressReceiver, public IMessageSink {
         static const UINT kHeadings[] = {129, 127, 128, 130};
         LoadResString(kHeadings[kind - PROGRESS_COPY_FILE], line, sizeof line);
       } else {
-        std::snprintf(line, sizeof line, "    %s", text);
+        std::snprintf(line, sizeof line, "    %s", ToTerminal(text).c_str());
       }
     }
     ClearBar();
@@ -244,7 +251,7 @@ class TerminalPage : public IProgressReceiver, public IMessageSink {
 
   void ShowMessage(const char* text, const char* caption) override {
     ClearBar();
-    std::fprintf(stderr, "[%s] %s\n", caption, text);
+    std::fprintf(stderr, "[%s] %s\n", ToTerminal(caption).c_str(), ToTerminal(text).c_str());
   }
 
   void ClearBar() {
