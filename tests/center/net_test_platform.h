@@ -3,9 +3,13 @@
 // socket and address-table ports too. Everything is put back at the end.
 #pragma once
 
+#include <algorithm>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "center/mib_agent.h"
+#include "center/search_agent.h"
 #include "platform/net_ports.h"
 #include "tests/fakes/fault_plan.h"
 #ifdef _WIN32
@@ -26,6 +30,17 @@ inline bool RunningUnderWine() {
 #else
   return false;
 #endif
+}
+
+// A documentation address that is none of this machine's (the machines
+// these tests run on may well sit in one of those ranges).
+inline std::string ForeignAddress() {
+  std::vector<std::string> local;
+  GetHostAddresses(local);
+  for (const char* candidate : {"198.51.100.77", "203.0.113.77", "192.0.2.77"}) {
+    if (std::find(local.begin(), local.end(), candidate) == local.end()) return candidate;
+  }
+  return "198.51.100.78";
 }
 
 class NetTestPlatform {
