@@ -28,6 +28,14 @@
 #define QEL_LOG_FORMAT(fmt, first)
 #endif
 
+// GetInstance is the program's one export: another module loaded into the
+// process reaches the same log through it.
+#if defined(_WIN32)
+#define QEL_LOG_EXPORT __declspec(dllexport)
+#else
+#define QEL_LOG_EXPORT
+#endif
+
 namespace qel {
 
 // Recursive, like the critical section it stands for: the log may be written
@@ -114,7 +122,7 @@ class _NCOvLogUtility : public _NCOvCriticalSection {
   // registry) and returns it. Null when the platform ports are not installed
   // yet, when the instance is being made (a line written from inside its own
   // making is dropped), or when it could not be allocated.
-  static _NCOvLogUtility* GetInstance();
+  QEL_LOG_EXPORT static _NCOvLogUtility* GetInstance();
   // Destroys the instance: every channel is closed. A later GetInstance()
   // makes a fresh one with the settings of that moment.
   static void DestroyInstance();
