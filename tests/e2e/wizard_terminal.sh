@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The terminal wizard (qelscript, host build) driven from standard input in
+# rehearsal mode on the sample domain: an add run, then a remove run that
+# gives every account its previous script back; the end of the input
+# cancels; without a domain the start-up gate stops the program.
+#
+#   QEL_HOST_BUILD  the host build folder (default build/host)
+set -eu
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=${QEL_HOST_BUILD:-$here/build/host}
+prog=$build/wizard/ui/qelscript
+fail() { echo "wizard_terminal: FAIL: $*" >&2; exit 1; }
+[ -x "$prog" ] || fail "no $prog (build host first)"
+
+work=$(mktemp -d /tmp/qel-wizard-terminal.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+sample=$here/samples/sample-domain.ldif
+sample_sum=$(sha256sum "$sample" | cut -d' ' -f1)
+reh=$work/rehearsal
+mkdir -p "$reh/C/Program Files/Orvane" "$reh/C/pkg"
+echo "checker" >"$reh/C/Program Files/Orvane/QelCheck.exe"
+echo "Qel setup package" >"$reh/C/pkg/QelSetup.exe"
+script_of() {  # the scriptPath line of one account in the domain copy
+  awk -v a="$1" '$0 == "sAMAccountName: " a {u=1} /^$/{u=0} u && /^scriptPath/{print}' "$reh/domain.ldif"
+}
+
+# Cancelled at once (the end of the input on the first page): nothing changes.
+printf '' | timeout 60 "$prog" --rehearse "$sample" "$reh" >"$work/cancel.out" 2>&1 || fail "cancel run failed"
+grep -q "the wizard is cancelled" "$work/cancel.out" || fail "no cancel on the end of the input"
+[ -z "$(ls -A "$reh/C/NETLOGON")" ] || fail "a cancelled wizard staged files"
+
+# Add: two accounts, the parameters, the run, Finish.
+printf 'add\nnext\nbackupop;rscott\nn\nnext\n10.1.2.3\nC:\\pkg\\QelSetup.exe\nnext\nfinish\n' |
+  timeout 120 "$prog" --rehearse "$sample" "$reh" >"$work/add.out" 2>&1 || fail "add run failed: $(cat "$work/add.out")"
+grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/add.out" || fail "add run did not complete: $(cat "$work/add.out")"
+grep -q "^    backupop$" "$work/add.out" || fail "item lines are not indented by four spaces"
+for f in QelCheck.exe QelSetup.exe QelInstall.bat SetupSet.ini Qelbackupop.bat; do
+  [ -f "$reh/C/NETLOGON/$f" ] || fail "$f missing from NETLOGON after the add run"
+done
+script_of backupop | grep -q "Qelbackupop.bat" || fail "backupop's script path not changed"
+script_of rscott | grep -q "QelInstall.bat" || fail "rscott's script path not set"
+
+# Remove: back to the first page's other choice; the list is the same two.
+printf 'remove\nnext\nbackupop;rscott\nn\nnext\nfinish\n' |
+  timeout 120 "$prog" --rehearse "$sample" "$reh" >"$work/remove.out" 2>&1 || fail "remove run failed"
+grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/remove.out" || fail "remove run did not complete: $(cat "$work/remove.out")"
+grep -q "Delete user's logon script setting:" "$work/remove.out" || fail "no removal heading"
+script_of backupop | grep -q "logon.bat" || fail "backupop's previous script not restored"
+script_of rscott | grep -q "QelInstall.bat" && fail "rscott still runs the install batch"
+
+# No domain: the gate's message 122, no wizard.
+QEL_HOST_ROOT=$work/nodomain timeout 60 "$prog" </dev/null >"$work/gate.out" 2>&1 && fail "the gate let a computer without a domain through"
+grep -q "No domain controller is found." "$work/gate.out" || fail "no message 122: $(cat "$work/gate.out")"
+
+[ "$(sha256sum "$sample" | cut -d' ' -f1)" = "$sample_sum" ] || fail "the sample domain was changed"
+echo "wizard_terminal: ok"
