@@ -483,19 +483,24 @@ bool DomainStore::AppendJournal(const std::string& line) {
   if (path_.empty()) return true;
   const std::string journalPath = path_ + ".journal";
   if (!journal_) {
+    // Where the good part of the journal ends (ftell of an append stream
+    // is not to be trusted before the first write everywhere).
+    std::error_code ec;
+    journalSize_ = std::filesystem::exists(journalPath, ec) ? std::filesystem::file_size(journalPath, ec) : 0;
+    if (ec) return false;
     journal_ = std::fopen(journalPath.c_str(), "ab");
     if (!journal_) return false;
   }
-  long before = std::ftell(journal_);
   bool ok = std::fwrite(line.data(), 1, line.size(), journal_) == line.size() && std::fflush(journal_) == 0;
   if (ok && options_.syncToDisk) ok = SyncFile(journal_);
   if (!ok) {
     // Cut a partly written line off, so the next line starts clean.
     CloseJournal();
     std::error_code ec;
-    if (before >= 0) std::filesystem::resize_file(journalPath, static_cast<uintmax_t>(before), ec);
+    std::filesystem::resize_file(journalPath, journalSize_, ec);
     return false;
   }
+  journalSize_ += line.size();
   ++journalLines_;
   return true;
 }

@@ -146,6 +146,7 @@ class DomainStore : public IAccountStore {
   std::unique_ptr<Model> model_;
   std::string path_;  // empty for an in-memory domain
   std::FILE* journal_ = nullptr;
+  uintmax_t journalSize_ = 0;  // bytes of whole lines in the journal
   bool dirty_ = false;
   DWORD locatorFailure_ = 0;
   uint64_t fileWrites_ = 0;

@@ -266,6 +266,22 @@ TEST(DomainStore, JournalKeepsChangesUntilOneRewrite) {
   EXPECT_EQ(reread.FileWrites(), 0u);  // nothing to fold in
 }
 
+TEST(DomainStore, MakesNoChangeItCannotKeep) {
+  ScratchDir dir;
+  const std::string path = dir.File("domain.ldif");
+  WriteText(path, SampleText());
+  DomainStore store;
+  DomainError error;
+  ASSERT_TRUE(store.Load(path, &error)) << error.ToString();
+  // The journal cannot be written: a folder stands in its place.
+  std::filesystem::create_directory(path + ".journal");
+  EXPECT_EQ(SetScript(store, L"asmith", L"Qelasmith.bat"), static_cast<NET_API_STATUS>(ERROR_CANTWRITE));
+  EXPECT_EQ(GetAccount(store, L"asmith").script, L"logon.bat");
+  std::filesystem::remove(path + ".journal");
+  EXPECT_EQ(SetScript(store, L"asmith", L"Qelasmith.bat"), NERR_Success);
+  EXPECT_EQ(store.JournalLines(), 1u);
+}
+
 TEST(DomainStore, ReplaysTheJournalOfAKilledRun) {
   ScratchDir dir;
   const std::string path = dir.File("domain.ldif");
