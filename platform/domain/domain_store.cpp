@@ -74,7 +74,7 @@ std::wstring ParentKey(const std::wstring& key) {
 bool HasClass(const DirObject& object, const wchar_t* name) {
   for (const DirAttribute& a : object.attributes)
     if (a.name == kAttrObjectClass)
-      for (const std::wstring& v : a.values)
+      for (const std::wstring& v : a.all())
         if (EqualNoCase(v.c_str(), name)) return true;
   return false;
 }
@@ -160,7 +160,7 @@ struct DomainStore::Model {
   }
   static const std::wstring& First(const DirObject& object, uint16_t id) {
     const DirAttribute* a = Find(object, id);
-    return a && !a->values.empty() ? a->values[0] : kEmpty;
+    return a && !a->all().empty() ? a->all()[0] : kEmpty;
   }
   static void Set(DirObject& object, uint16_t id, const std::wstring& value) {
     DirAttribute* a = Find(object, id);
@@ -172,6 +172,7 @@ struct DomainStore::Model {
       object.attributes.push_back(DirAttribute{id, {}});
       a = &object.attributes.back();
     }
+    a->shared = nullptr;
     a->values.assign(1, value);
   }
 
@@ -197,6 +198,7 @@ struct DomainStore::Model {
     std::wstring dn, parentKey;
   };
   std::vector<Orphan> orphans;  // objects whose parent had not been read yet
+  std::set<std::vector<std::wstring>> sharedValues;  // see DirAttribute::shared
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
   void WriteLdif(std::string* out, std::FILE* sink) const;
@@ -270,6 +272,12 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
     a->values.push_back(Utf8ToWide(attr.value));
   }
   object.attributes.shrink_to_fit();
+  for (DirAttribute& a : object.attributes) {
+    if (a.name == kAttrObjectClass || a.name == kAttrObjectCategory) {
+      a.shared = &*sharedValues.insert(std::move(a.values)).first;
+      a.values = std::vector<std::wstring>();
+    }
+  }
   object.deleted = EqualNoCase(First(object, kAttrIsDeleted).c_str(), L"TRUE");
   const std::wstring& sam = First(object, kAttrSamAccountName);
   if (HasClass(object, L"user")) {
@@ -372,7 +380,7 @@ void DomainStore::Model::WriteLdif(std::string* out, std::FILE* sink) const {
     *out += FormatLdifLine("dn", WideToUtf8(object.dn));
     for (const DirAttribute& a : object.attributes) {
       std::string name = WideToUtf8(attributeNames[a.name]);
-      for (const std::wstring& v : a.values) *out += FormatLdifLine(name, WideToUtf8(v));
+      for (const std::wstring& v : a.all()) *out += FormatLdifLine(name, WideToUtf8(v));
     }
     *out += "\n";
     drain(false);
@@ -559,7 +567,7 @@ const std::wstring& DomainStore::AttributeName(uint16_t id) const { return model
 
 const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint16_t id) const {
   const DirAttribute* a = Model::Find(object, id);
-  return a && !a->values.empty() ? &a->values : nullptr;
+  return a && !a->all().empty() ? &a->all() : nullptr;
 }
 
 bool DomainStore::IsLocalServer(LPCWSTR server) const {
@@ -761,7 +769,7 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
   // every user that is not a computer.
   std::vector<uint32_t> members;
   if (const DirAttribute* m = Model::Find(g, kAttrMember))
-    for (const std::wstring& dn : m->values) {
+    for (const std::wstring& dn : m->all()) {
       auto found = model_->byKey.find(NormalizeDn(dn));
       if (found != model_->byKey.end() && model_->objects[found->second].account) members.push_back(found->second);
     }

@@ -13,6 +13,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -27,6 +28,10 @@ constexpr uint32_t kNoObject = 0xFFFFFFFFu;
 struct DirAttribute {
   uint16_t name = 0;  // index into the store's attribute-name table
   std::vector<std::wstring> values;
+  // Values that many objects share (objectClass, objectCategory) are kept
+  // once by the store; then `values` is empty and this points at them.
+  const std::vector<std::wstring>* shared = nullptr;
+  const std::vector<std::wstring>& all() const { return shared ? *shared : values; }
 };
 
 struct DirObject {
