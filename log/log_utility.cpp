@@ -12,6 +12,7 @@ namespace {
 std::atomic<_NCOvLogUtility*> g_pInstance{nullptr};
 std::mutex g_makeLock;               // serialises making and destroying
 thread_local bool t_bMaking = false;  // this thread is inside the making
+std::atomic<bool> g_bShutDown{false};  // the program has shut the log down
 
 // The log reads the registry and the system, and names, makes and writes
 // files: without these ports it cannot exist.
@@ -46,6 +47,7 @@ _NCOvLogUtility* _NCOvLogUtility::GetInstance() {
   if (t_bMaking || !PortsInstalled()) return nullptr;
 
   std::lock_guard<std::mutex> lock(g_makeLock);
+  g_bShutDown.store(false, std::memory_order_release);
   instance = g_pInstance.load(std::memory_order_acquire);
   if (instance != nullptr) return instance;
   t_bMaking = true;
@@ -65,6 +67,12 @@ _NCOvLogUtility* _NCOvLogUtility::GetInstance() {
 
 void _NCOvLogUtility::DestroyInstance() {
   std::lock_guard<std::mutex> lock(g_makeLock);
+  delete g_pInstance.exchange(nullptr, std::memory_order_acq_rel);
+}
+
+void _NCOvLogUtility::Shutdown() {
+  std::lock_guard<std::mutex> lock(g_makeLock);
+  g_bShutDown.store(true, std::memory_order_release);
   delete g_pInstance.exchange(nullptr, std::memory_order_acq_rel);
 }
 
@@ -108,7 +116,11 @@ void _NCOvLogUtility::LoadSettings() {
 
 void _NCOvLogUtility::Write(DWORD type, const char* format, va_list args) {
   _NCOvLogUtility* instance = g_pInstance.load(std::memory_order_acquire);
-  if (instance == nullptr) return;
+  if (instance == nullptr) {
+    if (g_bShutDown.load(std::memory_order_acquire)) return;
+    instance = GetInstance();
+    if (instance == nullptr) return;
+  }
   _NCOvLogFile* channel = instance->GetChannel(0);
   if (channel == nullptr || channel->GetLevel() < type) return;
   channel->WriteLine(type, format, args);

@@ -10,9 +10,10 @@
 // dropped and the next line tries again.
 //
 // Life cycle: the program installs its ports, then makes the instance
-// (a _NCOvLogHolder at the top of main, or GetInstance()), and destroys it
-// after its last line (the holder's end, or DestroyInstance()). Lines
-// written while there is no instance are dropped.
+// (a _NCOvLogHolder at the top of main, or GetInstance()), and shuts it down
+// after its last line (the holder's end, or Shutdown()); lines written after
+// that are dropped. A line written before the instance is made makes it, so
+// that nothing is lost when a program forgets; without ports it is dropped.
 #pragma once
 
 #include <atomic>
@@ -123,13 +124,17 @@ class _NCOvLogUtility : public _NCOvCriticalSection {
   // yet, when the instance is being made (a line written from inside its own
   // making is dropped), or when it could not be allocated.
   QEL_LOG_EXPORT static _NCOvLogUtility* GetInstance();
-  // Destroys the instance: every channel is closed. A later GetInstance()
-  // makes a fresh one with the settings of that moment.
+  // Destroys the instance: every channel is closed. The next line or
+  // GetInstance() makes a fresh one with the settings of that moment.
   static void DestroyInstance();
+  // Destroys the instance for the program's exit: lines written afterwards
+  // are dropped, until GetInstance() is called again.
+  static void Shutdown();
 
-  // printf-style writers on channel 0. Static, so that a call through a null
-  // instance pointer (GetInstance()->Error(...)) is harmless: they write to
-  // the current instance, and drop the line when there is none.
+  // printf-style writers on channel 0, as GetInstance()->Error(...): they
+  // write to the instance, making it if need be, and drop the line when
+  // there is none (no ports, shut down). Static, so that a call through a
+  // null instance pointer is harmless too.
   static void Error(const char* format, ...) QEL_LOG_FORMAT(1, 2);
   static void Warning(const char* format, ...) QEL_LOG_FORMAT(1, 2);
   static void Info(const char* format, ...) QEL_LOG_FORMAT(1, 2);
@@ -159,7 +164,7 @@ class _NCOvLogUtility : public _NCOvCriticalSection {
 class _NCOvLogHolder {
  public:
   _NCOvLogHolder() { _NCOvLogUtility::GetInstance(); }
-  ~_NCOvLogHolder() { _NCOvLogUtility::DestroyInstance(); }
+  ~_NCOvLogHolder() { _NCOvLogUtility::Shutdown(); }
   _NCOvLogHolder(const _NCOvLogHolder&) = delete;
   _NCOvLogHolder& operator=(const _NCOvLogHolder&) = delete;
 };

@@ -117,28 +117,35 @@ TEST_F(LogLifeTest, OneInstanceUntilDestroyed) {
   EXPECT_EQ(first->GetChannel(0), first->GetChannel(0));
 }
 
-TEST_F(LogLifeTest, LinesWithoutInstanceAreDropped) {
-  // Before the instance is made.
-  _NCOvLogUtility::Error("before");
-  _NCOvLogUtility* none = nullptr;
-  none->Warning("through a null pointer");
-  EXPECT_FALSE(env_.FileExists(kLogPath));
-
-  ASSERT_NE(_NCOvLogUtility::GetInstance(), nullptr);
-  _NCOvLogUtility::Error("during");
-  _NCOvLogUtility::DestroyInstance();
-  // After it is destroyed.
-  _NCOvLogUtility::Error("after");
-  EXPECT_EQ(Log(), std::string(kStamp) + "[ERR]during\r\n");
+TEST_F(LogLifeTest, FirstLineMakesTheLog) {
+  _NCOvLogUtility::Error("first");
+  EXPECT_NE(_NCOvLogUtility::GetInstance(), nullptr);
+  EXPECT_EQ(Log(), std::string(kStamp) + "[ERR]first\r\n");
 }
 
-TEST_F(LogLifeTest, HolderMakesAndDestroysTheLog) {
+TEST_F(LogLifeTest, LinesAfterShutdownAreDropped) {
+  ASSERT_NE(_NCOvLogUtility::GetInstance(), nullptr);
+  _NCOvLogUtility::Error("during");
+  _NCOvLogUtility::Shutdown();
+  _NCOvLogUtility::Error("after");
+  _NCOvLogUtility* none = nullptr;
+  none->Warning("through a null pointer");
+  EXPECT_EQ(Log(), std::string(kStamp) + "[ERR]during\r\n");
+
+  // Made again on request.
+  ASSERT_NE(_NCOvLogUtility::GetInstance(), nullptr);
+  _NCOvLogUtility::Error("again");
+  EXPECT_EQ(Log(), std::string(kStamp) + "[ERR]during\r\n" + kStamp + "[ERR]again\r\n");
+}
+
+TEST_F(LogLifeTest, HolderMakesAndShutsDownTheLog) {
   {
     _NCOvLogHolder holder;
     _NCOvLogUtility::Warning("held");
   }
   _NCOvLogUtility::Warning("released");
   EXPECT_EQ(Log(), std::string(kStamp) + "[WAR]held\r\n");
+  _NCOvLogUtility::GetInstance();  // later tests write without asking first
 }
 
 TEST_F(LogLifeTest, NoInstanceBeforeThePortsAreInstalled) {
