@@ -79,7 +79,9 @@ if [ -f "$exe" ] && [ -f "$winstaller" ] && command -v wine >/dev/null; then
   export WINEPREFIX=${QEL_WINEPREFIX:-$builds/wineprefix}
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   [ -f "$WINEPREFIX/system.reg" ] || QEL_WINEPREFIX=$WINEPREFIX "$here/tools/wine-prefix.sh" >/dev/null
-  wineserver -p
+  # No output streams of ours for the server, or the caller would wait for it.
+  started_server=0
+  if wineserver -p 60 </dev/null >/dev/null 2>&1; then started_server=1; fi
   share=$WINEPREFIX/drive_c/qelbench
   mkdir -p "$share"
   cp "$winstaller" "$share/QelSetup.exe"
@@ -95,7 +97,7 @@ if [ -f "$exe" ] && [ -f "$winstaller" ] && command -v wine >/dev/null; then
   timeout 60 wine reg delete 'HKLM\Software\Orvane\Qel' /f >/dev/null 2>&1
   sleep 1  # let the last started installers end
   rm -rf "$share"
-  wineserver -k 2>/dev/null
+  [ "$started_server" -eq 0 ] || wineserver -k 2>/dev/null
 else
   echo "not built ($exe) or no wine"
 fi

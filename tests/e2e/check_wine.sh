@@ -26,6 +26,7 @@ w() { timeout --kill-after=10 60 wine "$@"; }
 reg_quiet() { w reg "$@" >/dev/null 2>&1; }
 
 share_win='C:\qelcheck-e2e'
+started_server=0
 share=$WINEPREFIX/drive_c/qelcheck-e2e
 package="$share_win\\QelSetup.exe"
 record=$share/QelSetup.started
@@ -42,10 +43,18 @@ cleanup() {
   reg_quiet delete 'HKCU\Software\Wine\AppDefaults\QelCheck.exe' /f
   rm -rf "$share"
 }
-trap cleanup EXIT
+finish() {
+  cleanup
+  # Only a server this script started; it must not outlive the script
+  # holding its output open.
+  [ "$started_server" -eq 0 ] || wineserver -k 2>/dev/null
+}
+trap finish EXIT
 
-# A persistent server keeps the many short runs fast.
-wineserver -p 60
+# A persistent server keeps the many short runs fast. It gets no output
+# streams of ours, or whoever reads them would wait for it. (It answers 2
+# when one is running already.)
+if wineserver -p 60 </dev/null >/dev/null 2>&1; then started_server=1; fi
 
 temp_win=$(w cmd /c echo %TEMP% 2>/dev/null | tr -d '\r')
 temp=$(w winepath -u "$temp_win" 2>/dev/null | tr -d '\r')
