@@ -91,9 +91,10 @@ run_wizard() {
   local tag=$1 lang=$2 locale=$3
   local reh=$work/rehearsal-$tag
   mkdir -p "$reh"
+  local locale_env=()
+  [ -z "$locale" ] || locale_env=(LOCPATH="$work/locale" LANG="$locale" LC_ALL="$locale")
   (
-    if [ -n "$locale" ]; then export LOCPATH=$work/locale LANG=$locale LC_ALL=$locale; fi
-    timeout 300 wine "$work/app/QelScript.exe" /rehearse "$(winpath "$sample")" "$(winpath "$reh")" /lang "$lang" \
+    env "${locale_env[@]}" timeout 300 wine "$work/app/QelScript.exe" /rehearse "$(winpath "$sample")" "$(winpath "$reh")" /lang "$lang" \
       /select 'backupop;rscott' /center 10.1.2.3 /package "$(winpath "$work/pkg/QelSetup.exe")" \
       >"$work/run-$tag.log" 2>&1
     echo $? >"$work/exit-$tag"
