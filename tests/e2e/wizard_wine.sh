@@ -20,7 +20,10 @@ fail() { echo "wizard_wine: FAIL: $*" >&2; exit 1; }
 [ -f "$exe" ] || fail "no $exe (build win64 first)"
 [ -f "$WINEPREFIX/system.reg" ] || QEL_WINEPREFIX=$WINEPREFIX "$here/tools/wine-prefix.sh" >/dev/null
 
-work=$(mktemp -d /tmp/qel-wizard-wine.XXXXXX)
+# A fixed folder, so that the paths in the screenshots stay the same from run to run.
+work=/tmp/qel-wizard-wine
+rm -rf "$work"
+mkdir -p "$work"
 xvfb_pid=""
 cleanup() {
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
