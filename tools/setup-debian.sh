@@ -9,4 +9,4 @@ $SUDO apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
   cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   wine wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei \
-  python3 procps iproute2
+  python3 procps iproute2 locales
