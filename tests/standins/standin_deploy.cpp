@@ -7,6 +7,10 @@
 //   standin-deploy (add|remove) [--user ACCOUNT]... [--container DN]...
 //                  [--center-ip A.B.C.D] [--package PATH]
 //                  [--no-copy-when-exist] [--remove-when-exist]
+//                  [--scripts-folder PATH]
+//
+// --scripts-folder points the Netlogon service's "Scripts" value at PATH for
+// the run and puts the value back afterwards.
 //
 // Prints the run's messages and its counts; exit status 0 when every
 // account was changed, 3 when some failed, 1 when the run ended early or
@@ -14,6 +18,8 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <windows.h>
 
 #include "platform/win32/win32_ports.h"
 #include "tests/standins/com_directory.h"
@@ -24,7 +30,7 @@ int main(int argc, char** argv) {
   using namespace qel;
   using namespace qel::standin_test;
   Selection selection;
-  std::string centerIP, package;
+  std::string centerIP, package, scriptsFolder;
   bool noCopy = false, removeWhenExist = false;
   int operation = 0;
   for (int i = 1; i < argc; ++i) {
@@ -40,6 +46,8 @@ int main(int argc, char** argv) {
       centerIP = argv[++i];
     } else if (arg == "--package" && hasValue) {
       package = argv[++i];
+    } else if (arg == "--scripts-folder" && hasValue) {
+      scriptsFolder = argv[++i];
     } else if (arg == "--no-copy-when-exist") {
       noCopy = true;
     } else if (arg == "--remove-when-exist") {
@@ -59,6 +67,15 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "standin-deploy: the account entry points cannot be loaded\n");
     return 1;
   }
+  ScriptsValue value;
+  if (!scriptsFolder.empty() && !value.Set(scriptsFolder)) {
+    std::fprintf(stderr, "standin-deploy: cannot set the Netlogon \"Scripts\" value\n");
+    return 1;
+  }
+  char computer[64] = {};
+  DWORD size = sizeof computer;
+  GetComputerNameA(computer, &size);
+  std::printf("computer %s\n", computer);
   RunResult run = RunDeployment(operation == 1, selection, centerIP, package, noCopy, removeWhenExist);
   for (const std::string& line : run.lines) std::printf("%s\n", line.c_str());
   for (const std::string& message : run.messages) std::printf("message: %s\n", message.c_str());

@@ -81,44 +81,70 @@ std::string SampleDomain() {
 
 void SetSetting(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
+bool ScriptsValue::Set(const std::string& folder) {
+  HKEY key = nullptr;
+  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kNetlogon, &key) != ERROR_SUCCESS) return false;
+  if (!set_) {
+    char old[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH, type = 0;
+    hadValue_ = RegQueryValueExA(key, "Scripts", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
+    old_ = old;
+  }
+  bool ok = RegSetValueExA(key, "Scripts", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                           static_cast<DWORD>(folder.size() + 1)) == ERROR_SUCCESS;
+  set_ = set_ || ok;
+  RegCloseKey(key);
+  return ok;
+}
+
+ScriptsValue::~ScriptsValue() {
+  if (!set_) return;
+  HKEY key = nullptr;
+  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kNetlogon, &key) != ERROR_SUCCESS) return;
+  if (hadValue_)
+    RegSetValueExA(key, "Scripts", 0, REG_SZ, reinterpret_cast<const BYTE*>(old_.c_str()),
+                   static_cast<DWORD>(old_.size() + 1));
+  else
+    RegDeleteValueA(key, "Scripts");
+  RegCloseKey(key);
+}
+
 World::World() {
   static int counter = 0;
   char temp[MAX_PATH] = {};
   GetTempPathA(sizeof temp, temp);
-  folder_ = std::string(temp) + "qel-standins-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(++counter);
+  // Wine hands out process ids again; a folder left by a killed run is passed over.
+  for (;;) {
+    folder_ = std::string(temp) + "qel-standins-" + std::to_string(GetCurrentProcessId()) + "-" +
+              std::to_string(++counter);
+    if (CreateDirectoryA(folder_.c_str(), nullptr)) break;
+    if (GetLastError() != ERROR_ALREADY_EXISTS || counter > 1000) {
+      error_ = "cannot make the folder, error " + std::to_string(GetLastError());
+      return;
+    }
+  }
   scripts_ = folder_ + "\\scripts";
   domain_ = folder_ + "\\domain.ldif";
   package_ = folder_ + "\\QelSetup.exe";
-  if (!CreateDirectoryA(folder_.c_str(), nullptr) || !CreateDirectoryA(scripts_.c_str(), nullptr)) return;
-  if (!CopyFileA(SampleDomain().c_str(), domain_.c_str(), FALSE)) return;
+  if (!CreateDirectoryA(scripts_.c_str(), nullptr)) {
+    error_ = "cannot make the folder, error " + std::to_string(GetLastError());
+    return;
+  }
+  if (!CopyFileA(SampleDomain().c_str(), domain_.c_str(), FALSE)) {
+    error_ = "cannot copy " + SampleDomain() + ", error " + std::to_string(GetLastError());
+    return;
+  }
   {
     std::ofstream package(package_, std::ios::binary);
     package << "install package";
   }
   SetSetting("QEL_STANDIN_DOMAIN", domain_.c_str());
 
-  HKEY key = nullptr;
-  if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kNetlogon, &key) != ERROR_SUCCESS) return;
-  char old[MAX_PATH] = {};
-  DWORD size = sizeof old - 1, type = 0;
-  hadScripts_ = RegQueryValueExA(key, "Scripts", nullptr, &type, reinterpret_cast<BYTE*>(old), &size) == ERROR_SUCCESS;
-  oldScripts_ = old;
-  ok_ = RegSetValueExA(key, "Scripts", 0, REG_SZ, reinterpret_cast<const BYTE*>(scripts_.c_str()),
-                       static_cast<DWORD>(scripts_.size() + 1)) == ERROR_SUCCESS;
-  RegCloseKey(key);
+  ok_ = scriptsValue_.Set(scripts_);
+  if (!ok_) error_ = "cannot set the Netlogon \"Scripts\" value";
 }
 
 World::~World() {
-  HKEY key = nullptr;
-  if (RegOpenKeyA(HKEY_LOCAL_MACHINE, kNetlogon, &key) == ERROR_SUCCESS) {
-    if (hadScripts_)
-      RegSetValueExA(key, "Scripts", 0, REG_SZ, reinterpret_cast<const BYTE*>(oldScripts_.c_str()),
-                     static_cast<DWORD>(oldScripts_.size() + 1));
-    else
-      RegDeleteValueA(key, "Scripts");
-    RegCloseKey(key);
-  }
   SetSetting("QEL_STANDIN_FAIL", nullptr);
   SetSetting("QEL_STANDIN_DC", nullptr);
   // Another domain for the stand-in, so that it writes and lets go of this one.

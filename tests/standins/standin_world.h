@@ -14,11 +14,27 @@
 namespace qel {
 namespace standin_test {
 
+// The Netlogon service's "Scripts" value, set for a while and put back.
+class ScriptsValue {
+ public:
+  ScriptsValue() = default;
+  ~ScriptsValue();
+  ScriptsValue(const ScriptsValue&) = delete;
+  ScriptsValue& operator=(const ScriptsValue&) = delete;
+  bool Set(const std::string& folder);
+
+ private:
+  bool set_ = false;
+  bool hadValue_ = false;
+  std::string old_;
+};
+
 class World {
  public:
   World();   // makes the folder, copies the domain, points the registry at it
   ~World();  // puts the registry back and removes the folder
   bool ok() const { return ok_; }
+  const std::string& Error() const { return error_; }
   const std::string& Folder() const { return folder_; }
   const std::string& Scripts() const { return scripts_; }
   const std::string& Domain() const { return domain_; }
@@ -26,9 +42,8 @@ class World {
 
  private:
   bool ok_ = false;
-  std::string folder_, scripts_, domain_, package_;
-  bool hadScripts_ = false;
-  std::string oldScripts_;
+  std::string folder_, scripts_, domain_, package_, error_;
+  ScriptsValue scriptsValue_;
 };
 
 // The sample domain file (QEL_SAMPLE_DOMAIN, else the tree's sample).

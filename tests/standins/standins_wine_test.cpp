@@ -30,7 +30,7 @@ class Standins : public ::testing::Test {
     Ports().directory = ComDirectory();
     ASSERT_TRUE(LoadNetApiEntryPoints());
   }
-  void SetUp() override { ASSERT_TRUE(world_.ok()) << "cannot make the world in " << world_.Folder(); }
+  void SetUp() override { ASSERT_TRUE(world_.ok()) << world_.Folder() << ": " << world_.Error(); }
 
   std::string Staged(const char* name) const { return world_.Scripts() + "\\" + name; }
 
@@ -183,6 +183,23 @@ TEST_F(Standins, AddThenRemoveRun) {
   // product's batches, so the staged files stay.
   EXPECT_TRUE(FileExists(Staged("QelInstall.bat")));
   EXPECT_EQ(ScriptPathOf("fblack"), "qelinstall.bat");
+}
+
+TEST_F(Standins, WritesAreJournalledAndTheFileWrittenWhenTheDomainIsLetGo) {
+  Selection selection;
+  selection.users = {"swalker"};
+  RunResult add = RunDeployment(true, selection, "10.1.2.3", world_.Package(), false, false);
+  ASSERT_EQ(add.succeeded, 1);
+  const std::string journal = world_.Domain() + ".journal";
+  EXPECT_TRUE(FileExists(journal));
+  EXPECT_EQ(ReadFile(world_.Domain()), ReadFile(SampleDomain()));
+  // Serving another domain writes this one and drops its journal.
+  SetSetting("QEL_STANDIN_DOMAIN", SampleDomain().c_str());
+  EXPECT_EQ(ScriptPathOf("swalker"), "logon.bat");
+  EXPECT_FALSE(FileExists(journal));
+  EXPECT_NE(ReadFile(world_.Domain()).find("scriptPath: Qelswalker.bat"), std::string::npos);
+  SetSetting("QEL_STANDIN_DOMAIN", world_.Domain().c_str());
+  EXPECT_EQ(ScriptPathOf("swalker"), "Qelswalker.bat");
 }
 
 TEST_F(Standins, AccountWriteRefusedForOneAccount) {
