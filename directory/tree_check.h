@@ -25,10 +25,4 @@ void SetChildrenCheck(ITreeOps& tree, HTREEITEM item, int state);
 // Recomputes the parent of item from its children, then every ancestor.
 void UpdateParentCheck(ITreeOps& tree, HTREEITEM item);
 
-#ifdef _WIN32
-// Cuts bitmap `bitmapId` into cell-wide images with magenta transparent.
-// 1 on success, 0 on failure; `window` gives the device context.
-int CreateImageListFromBitmap(HIMAGELIST* list, UINT bitmapId, int cell, HWND window);
-#endif
-
 }  // namespace qel

@@ -11,35 +11,10 @@
 
 #include "directory/page2.h"
 #include "directory/tree_ops.h"
+#include "directory/ui/win32_tree.h"
 #include "wizard/ui/win32_wizard.h"
 
 namespace qel::win32 {
-
-// ITreeOps over a tree-view control.
-class TreeViewOps : public ITreeOps {
- public:
-  explicit TreeViewOps(HWND tree = nullptr) : m_hTree(tree) {}
-  void Attach(HWND tree) { m_hTree = tree; }
-  HWND Hwnd() const { return m_hTree; }
-
-  int GetItemImage(HTREEITEM item) override;
-  void SetItemImage(HTREEITEM item, int image, int selectedImage) override;
-  HTREEITEM GetParentItem(HTREEITEM item) override;
-  HTREEITEM GetChildItem(HTREEITEM item) override;
-  HTREEITEM GetNextSiblingItem(HTREEITEM item) override;
-  USER_NODE* GetItemNode(HTREEITEM item) override;
-  HTREEITEM InsertItem(const char* text, int image, int children, USER_NODE* node, HTREEITEM parent) override;
-  BOOL DeleteItem(HTREEITEM item) override;
-  int GetItemChildren(HTREEITEM item) override;
-  void SetItemChildren(HTREEITEM item, int children) override;
-  std::string GetItemText(HTREEITEM item) override;
-  void SetItemText(HTREEITEM item, const char* text) override;
-  HTREEITEM GetCaretItem() override;
-  HTREEITEM GetRootItem() override;
-
- private:
-  HWND m_hTree;
-};
 
 class UserPageWindow : public PageWindow, public IUserPageView {
  public:
