@@ -22,7 +22,6 @@
 #include <windows.h>
 
 #include "platform/win32/win32_ports.h"
-#include "tests/standins/com_directory.h"
 #include "tests/standins/standin_world.h"
 #include "wizard/netapi_entry.h"
 
@@ -62,7 +61,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   InstallWin32Ports();
-  Ports().directory = ComDirectory();
+  Ports().directory = Win32Directory();
   if (!LoadNetApiEntryPoints()) {
     std::fprintf(stderr, "standin-deploy: the account entry points cannot be loaded\n");
     return 1;

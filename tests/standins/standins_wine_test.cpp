@@ -12,7 +12,6 @@
 
 #include "deploy/script_deployer.h"
 #include "platform/win32/win32_ports.h"
-#include "tests/standins/com_directory.h"
 #include "tests/standins/standin_world.h"
 #include "wizard/deploy_runner.h"
 #include "wizard/netapi_entry.h"
@@ -27,7 +26,7 @@ class Standins : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     InstallWin32Ports();
-    Ports().directory = ComDirectory();
+    Ports().directory = Win32Directory();
     ASSERT_TRUE(LoadNetApiEntryPoints());
   }
   void SetUp() override { ASSERT_TRUE(world_.ok()) << world_.Folder() << ": " << world_.Error(); }
