@@ -1,6 +1,7 @@
 #include "directory/page2.h"
 
 #include <cstring>
+#include <deque>
 #include <string>
 
 #include "deploy/script_deployer.h"
@@ -55,6 +56,17 @@ std::string ResText(UINT id) {
   char buffer[512];
   int length = LoadResString(id, buffer, sizeof buffer);
   return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+bool SameNoCase(const std::string& left, const std::string& right) {
+  if (left.size() != right.size()) return false;
+  for (size_t i = 0; i < left.size(); ++i) {
+    char a = left[i], b = right[i];
+    if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+    if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
+    if (a != b) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -221,6 +233,32 @@ LONG_PTR CPage2::OnItemexpandingTree(HTREEITEM item, BOOL expand) {
   _NCOvLogUtility::GetInstance()->Warning("---------End Expand End  [ Retrive UserList From ADS].");
   if (tree.GetChildItem(item) == nullptr) tree.SetItemChildren(item, 0);
   return 0;
+}
+
+BOOL CPage2::SelectByName(const std::string& name) {
+  if (m_pView == nullptr || name.empty() || m_bSearching.load()) return FALSE;
+  ITreeOps& tree = m_pView->Tree();
+  bool container = name.find('=') != std::string::npos;
+  std::deque<HTREEITEM> pending;
+  for (HTREEITEM item = tree.GetRootItem(); item != nullptr; item = tree.GetNextSiblingItem(item))
+    pending.push_back(item);
+  while (!pending.empty()) {
+    HTREEITEM item = pending.front();
+    pending.pop_front();
+    USER_NODE* node = tree.GetItemNode(item);
+    if (node != nullptr) {
+      std::string key = ToAnsiText(container ? node->pwszPath : node->pwszAccount);
+      if (!key.empty() && SameNoCase(key, name)) {
+        if (tree.GetItemImage(item) != IMG_CONTAINER_CHECKED && tree.GetItemImage(item) != IMG_USER_CHECKED)
+          ToggleItemCheck(tree, item);
+        return TRUE;
+      }
+    }
+    OnItemexpandingTree(item, TRUE);
+    for (HTREEITEM child = tree.GetChildItem(item); child != nullptr; child = tree.GetNextSiblingItem(child))
+      pending.push_back(child);
+  }
+  return FALSE;
 }
 
 void CPage2::OnSearch() {

@@ -60,6 +60,12 @@ class CPage2 : public CWizardPage, public IUserEntrySink {
   void OnSearch();
   void OnStop();
 
+  // Checks the item of an account (logon name) or a container (a name with
+  // "=": its distinguished name), compared without case, reading containers
+  // as far as needed to find it. FALSE when the domain has no such item.
+  // For scripted runs (the front ends' selection option).
+  BOOL SelectByName(const std::string& name);
+
   BOOL IsSearching() const { return m_bSearching.load(); }
   BOOL IsInstallBatchPresent();
   const wchar_t* NamingContext() const { return m_szNamingContext; }

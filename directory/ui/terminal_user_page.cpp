@@ -134,8 +134,22 @@ bool RunTerminalUserPage(TerminalIo& io, CPage2& page, TerminalUserPageView& vie
       page.OnClickTree(item, FALSE);
       ui.unlock();
       io.print(FormatUserTree(view, false));
+    } else if (line.find_first_of(" ") == std::string::npos || line.find(';') != std::string::npos ||
+               line.find('=') != std::string::npos) {
+      // Names to check, then the page is left.
+      std::string name;
+      for (char c : line + ";") {
+        if (c != ';') {
+          name += c;
+          continue;
+        }
+        name = Trim(name);
+        if (!name.empty() && !page.SelectByName(name)) io.print("(not offered: " + name + ")");
+        name.clear();
+      }
+      return true;
     } else {
-      io.print("(list, N, expand N, collapse N, search ACCOUNT[;DISPLAY], stop, wait, check y|n, done)");
+      io.print("(list, N, expand N, collapse N, search ACCOUNT[;DISPLAY], stop, wait, check y|n, NAME[;NAME...], done)");
     }
   }
 }

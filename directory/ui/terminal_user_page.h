@@ -10,6 +10,8 @@
 //   "stop"               stop a running search
 //   "wait"               wait until the running search has ended
 //   "check y" / "check n"        the check box below the tree
+//   "NAME[;NAME...]"     check these accounts (logon names) or containers
+//                        (distinguished names), then leave the page
 #pragma once
 
 #include <functional>

@@ -74,6 +74,8 @@ INT_PTR UserPageWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
     case kRunMessage: {
       auto* work = reinterpret_cast<const std::function<void()>*>(lParam);
       (*work)();
+      // A dialog's sent message answers with its DWLP_MSGRESULT.
+      SetWindowLongPtrW(m_hwnd, DWLP_MSGRESULT, 1);
       return TRUE;
     }
     case WM_COMMAND:

@@ -316,3 +316,24 @@ TEST(Search, ThreadThatCannotStartLeavesThePageIdle) {
 
 }  // namespace
 }  // namespace qel::test
+
+namespace qel::test {
+namespace {
+
+TEST(SelectByName, ChecksAccountsAndContainersReadingAsFarAsNeeded) {
+  DirectoryWorld world;
+  ShownPage shown(world);
+  EXPECT_TRUE(shown.page.SelectByName("CWHITE"));
+  EXPECT_EQ(shown.Image("Carol White (cwhite)"), IMG_USER_CHECKED);
+  EXPECT_EQ(shown.Image("East"), IMG_CONTAINER_PARTIAL);
+  EXPECT_TRUE(shown.page.SelectByName("ou=west,ou=sales,dc=test,dc=lan"));
+  EXPECT_EQ(shown.Image("West"), IMG_CONTAINER_CHECKED);
+  EXPECT_TRUE(shown.Node("West")->bSelected);
+  EXPECT_TRUE(shown.page.SelectByName("cwhite"));  // already checked: stays checked
+  EXPECT_EQ(shown.Image("Carol White (cwhite)"), IMG_USER_CHECKED);
+  EXPECT_FALSE(shown.page.SelectByName("jdoe"));  // on the deployment script: not offered when adding
+  EXPECT_FALSE(shown.page.SelectByName("nobody"));
+}
+
+}  // namespace
+}  // namespace qel::test

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "directory/tree_check.h"
 #include "directory/ui/terminal_user_page.h"
 #include "directory/user_node.h"
 #include "tests/directory/directory_world.h"
@@ -52,9 +53,24 @@ TEST(TerminalUserPage, BrowseExpandToggleSearchAndLeave) {
 
   Script ended({"list"});
   EXPECT_FALSE(RunTerminalUserPage(ended.io, page, view));
-  Script unknown({"frobnicate", "expand 99", ""});
+  Script unknown({"two words", "expand 99", ""});
   EXPECT_TRUE(RunTerminalUserPage(unknown.io, page, view));
   EXPECT_NE(unknown.output.find("(no such item)"), std::string::npos);
+  EXPECT_NE(unknown.output.find("(list, N, expand N"), std::string::npos);
+
+  // A line of names checks them and leaves the page.
+  // (An empty search brings the top level back first.)
+  Script names({"search", "wait", "backupop; nobody", "never read"});
+  EXPECT_TRUE(RunTerminalUserPage(names.io, page, view));
+  EXPECT_NE(names.output.find("(not offered: nobody)"), std::string::npos);
+  EXPECT_EQ(names.output.find("(not offered: backupop)"), std::string::npos);
+  EXPECT_EQ(names.lines.size(), 1u);
+  HTREEITEM backup = nullptr;
+  for (const auto& item : view.Memory().Items(true))
+    if (view.Memory().GetItemText(item.first) == "Backup Operator (backupop)") backup = item.first;
+  ASSERT_NE(backup, nullptr);
+  EXPECT_EQ(view.Memory().GetItemImage(backup), IMG_USER_CHECKED);
+  EXPECT_EQ(view.Memory().GetItemImage(view.Memory().GetParentItem(backup)), IMG_CONTAINER_PARTIAL);
 }
 
 }  // namespace
