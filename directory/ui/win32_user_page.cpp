@@ -92,6 +92,12 @@ INT_PTR UserPageWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
       break;
     case WM_NOTIFY: {
       auto* header = reinterpret_cast<NMHDR*>(lParam);
+      if (header->code == PSN_SETACTIVE && !m_selection.empty() && m_pPage != nullptr) {
+        INT_PTR result = PageWindow::HandleMessage(message, wParam, lParam);
+        for (const std::string& name : m_selection) m_pPage->SelectByName(name);
+        m_selection.clear();
+        return result;
+      }
       if (header->idFrom != IDC_TREE || m_pPage == nullptr || header->hwndFrom != m_tree.Hwnd()) break;
       if (header->code == NM_CLICK) {
         TVHITTESTINFO hit = {};

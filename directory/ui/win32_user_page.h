@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "directory/page2.h"
 #include "directory/tree_ops.h"
@@ -21,6 +22,9 @@ class UserPageWindow : public PageWindow, public IUserPageView {
   UserPageWindow(CWizardSheet* sheet, CPage2* logic);
   ~UserPageWindow() override;
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
+  // Accounts or containers checked once the page has made its first listing
+  // (the front end's selection option).
+  void SetSelection(const std::vector<std::string>& names) { m_selection = names; }
 
   // IUserPageView
   ITreeOps& Tree() override { return m_tree; }
@@ -40,6 +44,7 @@ class UserPageWindow : public PageWindow, public IUserPageView {
   HWND m_hTooltip = nullptr;
   DWORD m_dwUiThread = 0;
   wchar_t m_szTooltip[512] = {};
+  std::vector<std::string> m_selection;
 };
 
 }  // namespace qel::win32
