@@ -247,12 +247,18 @@ NET_API_STATUS WINAPI StandinNetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE
 
 qel::IDirectoryPort* WINAPI QelStandinDirectory() { return &g_forward; }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_ATTACH) {
     InitializeCriticalSection(&g_lock);
   } else if (reason == DLL_PROCESS_DETACH) {
     // The journal already holds every change; this writes the file once.
-    EnterCriticalSection(&g_lock);
+    // At process exit the other threads are gone: a lock one of them held
+    // is never given back, and the next load applies the journal instead.
+    if (reserved == nullptr) {
+      EnterCriticalSection(&g_lock);
+    } else if (!TryEnterCriticalSection(&g_lock)) {
+      return TRUE;
+    }
     FlushStore();
     LeaveCriticalSection(&g_lock);
   }
