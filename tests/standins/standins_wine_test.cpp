@@ -95,6 +95,13 @@ TEST_F(Standins, RootDseAndSearchThroughCom) {
   EXPECT_EQ(GetDefaultNamingContext(small, &capacity), 0u);
   EXPECT_EQ(capacity, 14u);
   EXPECT_EQ(small[0], L'x');
+  // A rootDSE that cannot be bound: nothing read, 0 stored, buffer untouched.
+  SetSetting("QEL_STANDIN_FAIL", "ADsGetObject:LDAP://rootDSE=0x8007203A");
+  capacity = 14;
+  EXPECT_EQ(GetDefaultNamingContext(small, &capacity), 0u);
+  EXPECT_EQ(capacity, 0u);
+  EXPECT_EQ(small[0], L'x');
+  SetSetting("QEL_STANDIN_FAIL", nullptr);
 
   HMODULE ads = LoadLibraryA("ActiveDS.dll");
   ASSERT_NE(ads, nullptr);
