@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The terminal wizard (qelscript, host build) driven from standard input in
-# rehearsal mode on the sample domain: an add run, then a remove run that
+# rehearsal mode on the sample domain: an add run (with the parameters
+# page's Test against a center stand-in on 127.0.0.1), then a remove run that
 # gives every account its previous script back; the end of the input
 # cancels; without a domain the start-up gate stops the program.
 #
@@ -29,9 +30,33 @@ printf '' | timeout 60 "$prog" --rehearse "$sample" "$reh" >"$work/cancel.out" 2
 grep -q "the wizard is cancelled" "$work/cancel.out" || fail "no cancel on the end of the input"
 [ -z "$(ls -A "$reh/C/NETLOGON")" ] || fail "a cancelled wizard staged files"
 
-# Add: two accounts, the parameters, the run, Finish.
-printf 'add\nnext\nbackupop;rscott\nn\nnext\n10.1.2.3\nC:\\pkg\\QelSetup.exe\nnext\nfinish\n' |
+# Add: two accounts; on the parameters page Next refuses the address
+# 0.0.0.0, Test asks a center stand-in on 127.0.0.1, then the address
+# 10.1.2.3 is given; the run, Finish.
+standin=$build/tools/center-standin/qel-center-standin
+[ -x "$standin" ] || fail "no $standin (build host first)"
+# The center ports may be held for a moment by another test program: retry.
+standin_pid=""
+for _ in $(seq 1 30); do
+  rm -f "$work/ready"
+  "$standin" --exit-after 120 --ready-file "$work/ready" >"$work/standin.out" 2>&1 &
+  standin_pid=$!
+  for _ in $(seq 1 50); do [ -f "$work/ready" ] && break; kill -0 "$standin_pid" 2>/dev/null || break; sleep 0.1; done
+  [ -f "$work/ready" ] && break
+  kill "$standin_pid" 2>/dev/null; wait "$standin_pid" 2>/dev/null || true
+  standin_pid=""
+  sleep 1
+done
+[ -n "$standin_pid" ] || fail "the center stand-in could not listen on 127.0.0.1: $(cat "$work/standin.out")"
+trap 'kill "$standin_pid" 2>/dev/null || true; rm -rf "$work"' EXIT
+printf 'add\nnext\nbackupop;rscott\nn\nnext\n\nC:\\pkg\\QelSetup.exe\nnext\ntest 127.0.0.1\n10.1.2.3\n\nnext\nfinish\n' |
   timeout 120 "$prog" --rehearse "$sample" "$reh" >"$work/add.out" 2>&1 || fail "add run failed: $(cat "$work/add.out")"
+kill "$standin_pid" 2>/dev/null; wait "$standin_pid" 2>/dev/null || true
+grep -qF "Qel System Center IP [0.0.0.0]>" "$work/add.out" || fail "the address did not start at 0.0.0.0"
+grep -qF "[The IP address you input is incorrect. Please input again.]" "$work/add.out" || fail "Next took 0.0.0.0"
+grep -qF "[Success! The IP address you input is the system center address!]" "$work/add.out" ||
+  fail "Test did not find the center stand-in: $(cat "$work/add.out")"
+grep -q "10.1.2.3" "$reh/C/NETLOGON/SetupSet.ini" || fail "SetupSet.ini lacks the address given after the test"
 grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/add.out" || fail "add run did not complete: $(cat "$work/add.out")"
 grep -q "^    backupop$" "$work/add.out" || fail "item lines are not indented by four spaces"
 for f in QelCheck.exe QelSetup.exe QelInstall.bat SetupSet.ini Qelbackupop.bat; do

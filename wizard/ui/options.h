@@ -8,8 +8,9 @@
 //   /select <name>[,<name>...]         accounts (logon names) or containers
 //                                     (distinguished names) the stand-in user
 //                                     page selects
-//   /center <address>                 the stand-in install-parameters page's
-//   /package <path>                   address and package
+//   /center <address>                 put into the install-parameters page's
+//   /package <path>                   address and package controls over their
+//                                     defaults; Next checks them as typed
 //
 // Every switch may also be written with "--" or "-". Without /rehearse the
 // program works on the real domain as its start-up gate allows.

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "platform/host/host_ports.h"
+#include "platform/net_ports.h"
 #include "res/string_table.h"
 #include "wizard/deploy_runner.h"
 #include "wizard/startup.h"
@@ -77,6 +78,8 @@ int main(int argc, char** argv) {
   // Chinese texts need a Chinese code page in the program's own world.
   if (language != 1033) config.codePage = 936;
   HostPlatform platform(config);
+  // Sockets and the address table for the Test button of the parameters page.
+  InstallHostNetPorts();
 
   TerminalConsole console(std::cin, stdout);
   TerminalMessages messages(console);

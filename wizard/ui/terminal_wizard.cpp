@@ -6,6 +6,8 @@
 #include "platform/ports.h"
 #include "res/resource.h"
 #include "res/string_table.h"
+#include "wizard/ui/page3_presets.h"
+#include "wizard/ui/terminal_page3.h"
 
 namespace qel {
 
@@ -111,7 +113,7 @@ namespace {
 
 // One page's questions; false at the end of the input.
 bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& page1, CStandInUserPage& page2,
-             CStandInParametersPage& page3) {
+             CPage3& page3, TerminalPage3View& page3View) {
   std::string line;
   switch (flow.Current()->DialogId()) {
     case IDD_PAGE1:
@@ -149,12 +151,7 @@ bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& pag
       return true;
     }
     case IDD_PAGE3:
-      console.Print("== Setting install parameters:");
-      if (!console.ReadLine(("Qel System Center IP [" + page3.m_strCenterIP + "]> ").c_str(), &line)) return false;
-      if (!line.empty()) page3.m_strCenterIP = line;
-      if (!console.ReadLine(("Qel install package [" + page3.m_strPackagePath + "]> ").c_str(), &line)) return false;
-      if (!line.empty()) page3.m_strPackagePath = line;
-      return true;
+      return AskParametersPage(console, page3, page3View);
     default:
       return true;
   }
@@ -168,9 +165,8 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
   CPage1 page1(&page1View);
   CStandInUserPage page2;
   page2.m_names = options.select;
-  CStandInParametersPage page3;
-  page3.m_strCenterIP = options.center;
-  page3.m_strPackagePath = options.package;
+  TerminalPage3View page3View(console);
+  CPresetPage3 page3(&page3View, options.center, options.package);
   TerminalProgressView progressView(console);
   CPageFinish finish(&progressView, std::move(run));
   flow.AddPage(&page1);
@@ -195,7 +191,7 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
       }
       continue;
     }
-    if (!AskPage(console, flow, page1View, page2, page3)) {
+    if (!AskPage(console, flow, page1View, page2, page3, page3View)) {
       console.Print("(end of input: the wizard is cancelled)");
       flow.Cancel();
       break;

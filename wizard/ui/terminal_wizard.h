@@ -7,7 +7,9 @@
 //   user page          account logon names and container DNs,
 //                      separated by ";"                          [the last selection]
 //                      then the check box, "y" or "n"           [n]
-//   parameters page    the system center address, then the package path
+//   parameters page    the system center address ("test" or "test <address>"
+//                      probes it and asks again), then the package path
+//                      (see terminal_page3.h)
 //   after each page    "next", "back" or "cancel"               [next]
 //   progress page      the list lines are printed as they come; Ctrl+C asks
 //                      whether to stop ("y" or "n" [n]); when the run has

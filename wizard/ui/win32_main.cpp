@@ -6,12 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "platform/net_ports.h"
 #include "platform/win32/win32_ports.h"
 #include "res/resource.h"
 #include "res/string_table.h"
 #include "wizard/deploy_runner.h"
 #include "wizard/startup.h"
 #include "wizard/ui/options.h"
+#include "wizard/ui/page3_presets.h"
+#include "wizard/ui/page3_window.h"
 #include "wizard/ui/rehearsal.h"
 #include "wizard/ui/win32_wizard.h"
 
@@ -61,10 +64,10 @@ void RunWizard(WORD language, const FrontEndOptions& options) {
   page2.m_names = options.select;
   win32::StandInUserWindow page2Window(&sheet, &page2);
 
-  CStandInParametersPage page3;
-  page3.m_strCenterIP = options.center;
-  page3.m_strPackagePath = options.package;
-  win32::StandInParametersWindow page3Window(&sheet, &page3);
+  // /center and /package fill the page's controls; Next checks them as typed.
+  win32::Page3Window page3Window(&sheet);
+  CPresetPage3 page3(&page3Window, options.center, options.package);
+  page3Window.SetPage(&page3);
 
   win32::FinishWindow finishWindow(&sheet);
   {
@@ -90,6 +93,8 @@ void RunWizard(WORD language, const FrontEndOptions& options) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   InstallWin32Ports();
+  // Sockets and the address table for the Test button of the parameters page.
+  InstallWin32NetPorts();
 
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES |
                                                          ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};
