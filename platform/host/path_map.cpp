@@ -2,10 +2,15 @@
 
 #include <dirent.h>
 #include <errno.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <mutex>
+#include <unordered_map>
 
 namespace qel::host {
 
@@ -136,6 +141,215 @@ bool Exists(const std::string& hostPath) {
   return ::lstat(hostPath.c_str(), &st) == 0;
 }
 
+// The case-insensitive scan: reads the whole folder.
+std::string ScanFolder(const std::string& folder, const std::string& name, unsigned codePage) {
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return std::string();
+  std::string wanted = FoldCase(name, codePage);
+  std::string match;
+  while (struct dirent* entry = ::readdir(dir)) {
+    std::string candidate = entry->d_name;
+    if (candidate == "." || candidate == "..") continue;
+    if (candidate.size() == name.size() && FoldCase(candidate, codePage) == wanted) {
+      // Several host names can fold to one Windows name; take the smallest
+      // so that every call picks the same one.
+      if (match.empty() || candidate < match) match = candidate;
+    }
+  }
+  ::closedir(dir);
+  return match;
+}
+
+// Folded name -> stored names of the folders looked into lately, so that a
+// name missing from a big folder costs a table lookup, not a read of the
+// folder. Every indexed folder is watched through inotify, which reports
+// each entry made, removed or renamed in it, by this process or any other,
+// before the call that made the change returns; the index applies those
+// reports before it answers, so it never lags behind the folder. (A
+// folder's modification time cannot serve: it moves in clock ticks of
+// several milliseconds, and changes within one tick leave it as it was.)
+// Folders that cannot be watched are scanned as before.
+class NameIndex {
+ public:
+  static NameIndex& Instance() {
+    static NameIndex* index = new NameIndex;  // kept to the end: lookups may come from static destructors
+    return *index;
+  }
+
+  // False when the folder has no index and cannot get one (the caller
+  // scans); else *found is the stored name, or empty when none matches.
+  bool Find(const std::string& folder, const std::string& name, unsigned codePage, std::string* found) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    if (notify_ < 0) return false;
+    Drain();
+    struct stat st;
+    auto it = folders_.find(folder);
+    if (::stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+      if (it != folders_.end()) Drop(it);
+      found->clear();
+      return true;
+    }
+    // Another folder now at this path (a parent renamed or replaced), or
+    // another code page: a fresh index.
+    if (it != folders_.end() &&
+        (it->second.device != st.st_dev || it->second.inode != st.st_ino || it->second.codePage != codePage)) {
+      Drop(it);
+      it = folders_.end();
+    }
+    if (it == folders_.end()) {
+      it = Build(folder, codePage, st);
+      if (it == folders_.end()) return false;
+    }
+    it->second.lastUse = ++clock_;
+    auto hit = it->second.names.find(FoldCase(name, codePage));
+    if (hit == it->second.names.end()) {
+      found->clear();
+    } else {
+      *found = hit->second.front();
+    }
+    return true;
+  }
+
+  size_t FolderCount() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    Drain();
+    return folders_.size();
+  }
+
+ private:
+  // Bounds of the memory the index holds; the folders used longest ago go first.
+  static const size_t kMaxFolders = 64;
+  static const size_t kMaxNames = 300000;
+  static const uint32_t kWatchMask =
+      IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+
+  struct Folder {
+    int watch = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+    unsigned codePage = 0;
+    std::unordered_map<std::string, std::vector<std::string>> names;  // folded -> stored, smallest first
+    size_t count = 0;
+    unsigned long long lastUse = 0;
+  };
+  using FolderMap = std::unordered_map<std::string, Folder>;
+
+  NameIndex() : notify_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+  FolderMap::iterator Build(const std::string& folder, unsigned codePage, const struct stat& st) {
+    // Watched before it is read: a change while reading is reported, and
+    // the reports apply to the index whatever the reading saw.
+    int watch = ::inotify_add_watch(notify_, folder.c_str(), kWatchMask);
+    if (watch < 0) return folders_.end();
+    if (watches_.count(watch)) return folders_.end();  // the same folder under another spelling
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) {
+      ::inotify_rm_watch(notify_, watch);
+      return folders_.end();
+    }
+    Folder index;
+    index.watch = watch;
+    index.device = st.st_dev;
+    index.inode = st.st_ino;
+    index.codePage = codePage;
+    while (struct dirent* entry = ::readdir(dir)) {
+      if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
+      Add(&index, entry->d_name);
+    }
+    ::closedir(dir);
+    totalNames_ += index.count;
+    watches_[watch] = folder;
+    auto it = folders_.emplace(folder, std::move(index)).first;
+    it->second.lastUse = ++clock_;
+    while (folders_.size() > kMaxFolders || totalNames_ > kMaxNames) {
+      auto oldest = folders_.end();
+      for (auto other = folders_.begin(); other != folders_.end(); ++other) {
+        if (other != it && (oldest == folders_.end() || other->second.lastUse < oldest->second.lastUse)) oldest = other;
+      }
+      if (oldest == folders_.end()) break;
+      Drop(oldest);
+    }
+    return it;
+  }
+
+  void Drop(FolderMap::iterator it) {
+    ::inotify_rm_watch(notify_, it->second.watch);
+    watches_.erase(it->second.watch);
+    totalNames_ -= it->second.count;
+    folders_.erase(it);
+  }
+
+  void DropAll() {
+    while (!folders_.empty()) Drop(folders_.begin());
+  }
+
+  static void Add(Folder* index, const std::string& stored) {
+    std::vector<std::string>& same = index->names[FoldCase(stored, index->codePage)];
+    auto at = std::lower_bound(same.begin(), same.end(), stored);
+    if (at != same.end() && *at == stored) return;
+    same.insert(at, stored);
+    ++index->count;
+  }
+
+  static void Remove(Folder* index, const std::string& stored) {
+    auto hit = index->names.find(FoldCase(stored, index->codePage));
+    if (hit == index->names.end()) return;
+    auto at = std::find(hit->second.begin(), hit->second.end(), stored);
+    if (at == hit->second.end()) return;
+    hit->second.erase(at);
+    --index->count;
+    if (hit->second.empty()) index->names.erase(hit);
+  }
+
+  // Applies every change reported since the last call.
+  void Drain() {
+    alignas(struct inotify_event) char buffer[64 * 1024];
+    for (;;) {
+      ssize_t got = ::read(notify_, buffer, sizeof buffer);
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return;  // EAGAIN: nothing more
+      for (ssize_t at = 0; at < got;) {
+        const auto* event = reinterpret_cast<const struct inotify_event*>(buffer + at);
+        at += static_cast<ssize_t>(sizeof(struct inotify_event) + event->len);
+        Apply(*event);
+      }
+    }
+  }
+
+  void Apply(const struct inotify_event& event) {
+    if (event.mask & IN_Q_OVERFLOW) {
+      DropAll();  // reports were lost: nothing indexed can be trusted
+      return;
+    }
+    auto watch = watches_.find(event.wd);
+    if (watch == watches_.end()) return;  // a folder dropped already
+    auto it = folders_.find(watch->second);
+    if (it == folders_.end()) return;
+    if (event.mask & (IN_IGNORED | IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT)) {
+      Drop(it);
+      return;
+    }
+    if (event.len == 0) return;
+    std::string stored(event.name);  // padded with NULs
+    if (event.mask & (IN_CREATE | IN_MOVED_TO)) {
+      size_t before = it->second.count;
+      Add(&it->second, stored);
+      totalNames_ += it->second.count - before;
+    } else if (event.mask & (IN_DELETE | IN_MOVED_FROM)) {
+      size_t before = it->second.count;
+      Remove(&it->second, stored);
+      totalNames_ -= before - it->second.count;
+    }
+  }
+
+  std::mutex mutex_;
+  int notify_;
+  FolderMap folders_;
+  std::unordered_map<int, std::string> watches_;  // watch -> folder
+  unsigned long long clock_ = 0;
+  size_t totalNames_ = 0;
+};
+
 }  // namespace
 
 std::string FoldCase(const std::string& text, unsigned codePage) {
@@ -171,22 +385,12 @@ std::string DriveFolder(const HostConfig& config, char drive) {
 
 std::string FindInFolder(const std::string& folder, const std::string& name, unsigned codePage) {
   if (Exists(folder + "/" + name)) return name;
-  DIR* dir = ::opendir(folder.c_str());
-  if (!dir) return std::string();
-  std::string wanted = FoldCase(name, codePage);
-  std::string match;
-  while (struct dirent* entry = ::readdir(dir)) {
-    std::string candidate = entry->d_name;
-    if (candidate == "." || candidate == "..") continue;
-    if (candidate.size() == name.size() && FoldCase(candidate, codePage) == wanted) {
-      // Several host names can fold to one Windows name; take the smallest
-      // so that every call picks the same one.
-      if (match.empty() || candidate < match) match = candidate;
-    }
-  }
-  ::closedir(dir);
-  return match;
+  std::string found;
+  if (NameIndex::Instance().Find(folder, name, codePage, &found)) return found;
+  return ScanFolder(folder, name, codePage);
 }
+
+size_t IndexedFolderCount() { return NameIndex::Instance().FolderCount(); }
 
 DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, ResolvedPath* out) {
   ResolvedPath result;

@@ -4,8 +4,9 @@
 // the current folder) is first reduced to a drive letter and a list of
 // components, then resolved against the host folders below HostConfig::root
 // one component at a time. Windows file names match without regard to case,
-// so each existing component is looked up with a case-insensitive scan of its
-// folder; a name that does not exist yet keeps the case it was given.
+// so a component not found under its own spelling is looked up by its folded
+// form in an index of its folder; a name that does not exist yet keeps the
+// case it was given.
 #pragma once
 
 #include <string>
@@ -53,9 +54,20 @@ struct ResolvedPath {
 DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, ResolvedPath* out);
 DWORD ResolveWindowsPath(const HostConfig& config, const std::string& path, unsigned flags, ResolvedPath* out);
 
-// Looks `name` up in host folder `folder`: the exact name first, then a
-// case-insensitive scan. Empty when nothing matches.
+// Looks `name` up in host folder `folder`: the exact name first, then without
+// regard to case; of several host names that match, the smallest. Empty when
+// nothing matches.
+//
+// The case-insensitive lookup goes through a process-wide index of folded
+// names per folder, made on the first such lookup in a folder and kept in
+// step with every change to it, whoever makes it, through the kernel's
+// reports (inotify). At most 64 folders and 300,000 names are indexed; the
+// folders used longest ago are dropped first. A folder that cannot be
+// watched is read in full on each lookup.
 std::string FindInFolder(const std::string& folder, const std::string& name, unsigned codePage);
+
+// How many folders the index holds now.
+size_t IndexedFolderCount();
 
 // Win32 error code for an errno value.
 DWORD ErrorFromErrno(int error);

@@ -6,7 +6,10 @@
 #include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
+#include <unistd.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -324,6 +327,155 @@ TEST_F(HostFilesTest, TempFolderIsMadeOnDemand) {
   EXPECT_EQ(::stat((root_ + "/C/Users/admin/Temp").c_str(), &st), 0);
   EXPECT_EQ(fs().GetCurrentDirectoryA(sizeof buffer, buffer), 7u);
   EXPECT_STREQ(buffer, "C:\\work");
+}
+
+// Names found without regard to case come from an index of the folder; these
+// cases change the folder through the adapter and behind it, in between.
+
+TEST_F(HostFilesTest, CaseInsensitiveLookupsFollowChangesMadeBehindTheAdapter) {
+  HostMkdirs("C/scripts");
+  auto exists = [&](const char* path) { return fs().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; };
+  HANDLE file = fs().CreateFileA("C:\\scripts\\QelOne.bat", GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  fs().CloseFile(file);
+  EXPECT_TRUE(exists("C:\\scripts\\QELONE.BAT"));  // the folder is indexed from here on
+  EXPECT_FALSE(exists("C:\\scripts\\qeltwo.bat"));
+
+  // The adapter's own create, then a lookup in another case.
+  file = fs().CreateFileA("C:\\scripts\\QelTwo.bat", GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  fs().CloseFile(file);
+  EXPECT_TRUE(exists("C:\\scripts\\qeltwo.BAT"));
+
+  // Another program makes a file; the adapter finds it in any case and
+  // writes to it rather than beside it.
+  HostWrite("C/scripts/QelThree.bat", "outside");
+  EXPECT_TRUE(exists("C:\\scripts\\qelthree.bat"));
+  file = fs().CreateFileA("C:\\scripts\\QELTHREE.BAT", GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  fs().WriteFile(file, "adapter", 7, &written);
+  fs().CloseFile(file);
+  EXPECT_EQ(HostRead("C/scripts/QelThree.bat"), "adapter");
+  EXPECT_EQ(List("C:\\scripts\\*.bat").size(), 3u);
+
+  // Deleted and renamed by another program.
+  ASSERT_EQ(::unlink((root_ + "/C/scripts/QelOne.bat").c_str()), 0);
+  EXPECT_FALSE(exists("C:\\scripts\\qelone.bat"));
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  ASSERT_EQ(::rename((root_ + "/C/scripts/QelTwo.bat").c_str(), (root_ + "/C/scripts/Other.BAT").c_str()), 0);
+  EXPECT_FALSE(exists("C:\\scripts\\QELTWO.BAT"));
+  EXPECT_TRUE(exists("C:\\scripts\\other.bat"));
+
+  // The adapter's own delete and rename over a file (the profile writer's
+  // replace) in another case.
+  EXPECT_TRUE(fs().DeleteFileA("C:\\scripts\\OTHER.bat"));
+  EXPECT_FALSE(exists("C:\\scripts\\Other.BAT"));
+  HostWrite("C/scripts/SetupSet.ini", "[Setup]\r\nCenterIP=1.2.3.4\r\n");
+  EXPECT_TRUE(fs().WritePrivateProfileStringA("Setup", "CenterIP", "5.6.7.8", "C:\\scripts\\SETUPSET.INI"));
+  EXPECT_TRUE(exists("C:\\scripts\\setupset.ini"));
+  EXPECT_EQ(List("C:\\scripts\\*.ini"), std::vector<std::string>{"SetupSet.ini"});
+  EXPECT_NE(HostRead("C/scripts/SetupSet.ini").find("5.6.7.8"), std::string::npos);
+}
+
+TEST_F(HostFilesTest, CaseInsensitiveLookupsFollowTheFolderNotItsOldIndex) {
+  HostMkdirs("C/data/inner");
+  HostWrite("C/data/Alpha.txt", "a");
+  EXPECT_NE(fs().GetFileAttributesA("C:\\DATA\\ALPHA.TXT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\data\\INNER"), static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+
+  // The folder is replaced by another of the same name.
+  ASSERT_EQ(::rename((root_ + "/C/data").c_str(), (root_ + "/C/old").c_str()), 0);
+  HostMkdirs("C/data");
+  HostWrite("C/data/Beta.txt", "b");
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\DATA\\alpha.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(fs().GetFileAttributesA("C:\\DATA\\BETA.TXT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(fs().GetFileAttributesA("C:\\OLD\\alpha.txt"), INVALID_FILE_ATTRIBUTES);
+
+  // A parent renamed away and made again: the inner folder is a new one.
+  HostWrite("C/old/inner/Gamma.txt", "g");
+  EXPECT_NE(fs().GetFileAttributesA("C:\\old\\INNER\\GAMMA.TXT"), INVALID_FILE_ATTRIBUTES);
+  ASSERT_EQ(::rename((root_ + "/C/old").c_str(), (root_ + "/C/older").c_str()), 0);
+  HostMkdirs("C/old/inner");
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\old\\INNER\\GAMMA.TXT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(fs().GetFileAttributesA("C:\\OLDER\\INNER\\gamma.txt"), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST_F(HostFilesTest, IndexedLookupsKeepTheFoldingRules) {
+  std::string folder = root_ + "/C/names";
+  HostMkdirs("C/names");
+  // Two host names of one Windows name: always the smallest, then the other
+  // once the smallest is gone.
+  HostWrite("C/names/ab.txt", "lower");
+  HostWrite("C/names/AB.txt", "upper");
+  EXPECT_EQ(host::FindInFolder(folder, "Ab.TXT", 1252), "AB.txt");
+  EXPECT_EQ(host::FindInFolder(folder, "ab.txt", 1252), "ab.txt");  // its own spelling first
+  ASSERT_EQ(::unlink((folder + "/AB.txt").c_str()), 0);
+  EXPECT_EQ(host::FindInFolder(folder, "Ab.TXT", 1252), "ab.txt");
+  ASSERT_EQ(::unlink((folder + "/ab.txt").c_str()), 0);
+  EXPECT_EQ(host::FindInFolder(folder, "Ab.TXT", 1252), "");
+
+  // Letters of 1252; in 936 a trail byte stays as it is, and the same
+  // folder answers by the code page asked for.
+  HostWrite("C/names/caf\xe9.txt", "1252");
+  HostWrite("C/names/\x81\x61.txt", "936");
+  EXPECT_EQ(host::FindInFolder(folder, "CAF\xc9.TXT", 1252), "caf\xe9.txt");
+  EXPECT_EQ(host::FindInFolder(folder, "\x81\x61.TXT", 936), "\x81\x61.txt");
+  EXPECT_EQ(host::FindInFolder(folder, "\x81\x41.txt", 936), "");
+  EXPECT_EQ(host::FindInFolder(folder, "CAF\xc9.TXT", 936), "");  // no accented letters in 936
+  EXPECT_EQ(host::FindInFolder(folder, "\x81\x41.txt", 1252), "\x81\x61.txt");
+  EXPECT_EQ(host::FindInFolder(root_ + "/C/missing", "x.txt", 1252), "");
+}
+
+TEST_F(HostFilesTest, ManyFilesInOneFolder) {
+  HostMkdirs("C/scripts");
+  const int kFiles = 3000;
+  char path[64];
+  for (int i = 0; i < kFiles; ++i) {
+    std::snprintf(path, sizeof path, "C:\\scripts\\QelUser%05d.bat", i);
+    std::string other = path;
+    for (char& c : other) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    ASSERT_EQ(fs().GetFileAttributesA(other.c_str()), INVALID_FILE_ATTRIBUTES) << i;
+    HANDLE file = fs().CreateFileA(path, GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << i;
+    fs().CloseFile(file);
+    ASSERT_NE(fs().GetFileAttributesA(other.c_str()), INVALID_FILE_ATTRIBUTES) << i;
+  }
+  // Every other one goes, half through the adapter and half behind it.
+  for (int i = 0; i < kFiles; i += 2) {
+    if (i % 4 == 0) {
+      std::snprintf(path, sizeof path, "C:\\SCRIPTS\\qeluser%05d.BAT", i);
+      ASSERT_TRUE(fs().DeleteFileA(path)) << i;
+    } else {
+      std::snprintf(path, sizeof path, "/C/scripts/QelUser%05d.bat", i);
+      ASSERT_EQ(::unlink((root_ + path).c_str()), 0) << i;
+    }
+  }
+  int found = 0;
+  for (int i = 0; i < kFiles; ++i) {
+    std::snprintf(path, sizeof path, "c:\\scripts\\QELUSER%05d.BAT", i);
+    bool exists = fs().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    EXPECT_EQ(exists, i % 2 == 1) << i;
+    found += exists;
+  }
+  EXPECT_EQ(found, kFiles / 2);
+  EXPECT_EQ(List("C:\\scripts\\*.bat").size(), static_cast<size_t>(kFiles / 2));
+}
+
+TEST_F(HostFilesTest, IndexHoldsABoundedNumberOfFolders) {
+  const int kFolders = 100;
+  for (int i = 0; i < kFolders; ++i) {
+    std::string name = "C/f" + std::to_string(i);
+    HostMkdirs(name);
+    HostWrite(name + "/Name.txt", "x");
+    EXPECT_EQ(host::FindInFolder(root_ + "/" + name, "NAME.TXT", 1252), "Name.txt");
+  }
+  EXPECT_GT(host::IndexedFolderCount(), 0u);
+  EXPECT_LE(host::IndexedFolderCount(), 64u);
+  // A folder dropped from the index is read afresh.
+  HostWrite("C/f0/Other.txt", "y");
+  EXPECT_EQ(host::FindInFolder(root_ + "/C/f0", "OTHER.TXT", 1252), "Other.txt");
+  EXPECT_EQ(host::FindInFolder(root_ + "/C/f0", "NAME.txt", 1252), "Name.txt");
 }
 
 }  // namespace
