@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 
@@ -15,7 +16,7 @@ namespace {
 // The two layouts the page asks for by their 32-bit sizes: 76 bytes before
 // Windows 2000, 88 after. A 64-bit build has the same layouts, larger.
 #ifndef _WIN64
-static_assert(OPENFILENAME_SIZE_VERSION_400A == 76 && sizeof(OPENFILENAMEA) == 88,
+static_assert(offsetof(OPENFILENAMEA, lpTemplateName) + sizeof(LPCSTR) == 76 && sizeof(OPENFILENAMEA) == 88,
               "OPENFILENAMEA layouts of a 32-bit build");
 #endif
 DWORD OpenFileStructSize(DWORD requested) {

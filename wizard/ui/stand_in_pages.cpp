@@ -60,17 +60,4 @@ LONG_PTR CStandInUserPage::OnWizardNext() {
   return 0;
 }
 
-CStandInParametersPage::CStandInParametersPage(WizardState& state) : CWizardPage(IDD_PAGE3), m_state(state) {}
-
-BOOL CStandInParametersPage::OnSetActive() {
-  if (m_pSheet != nullptr) m_pSheet->PostWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
-  return TRUE;
-}
-
-LONG_PTR CStandInParametersPage::OnWizardNext() {
-  m_state.m_strCenterIP = m_strCenterIP;
-  m_state.m_strPackagePath = m_strPackagePath;
-  return 0;
-}
-
 }  // namespace qel

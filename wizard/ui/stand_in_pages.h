@@ -1,7 +1,6 @@
-// Stand-ins for the user page (108) and the install-parameters page (109)
-// until their own logic is wired into the front ends: they show their page,
-// set its buttons and follow its jump rule, and take their selection and
-// parameters from what the front end hands them.
+// The stand-in for the user page (108) until its own logic is wired into
+// the front ends: it shows its page, sets its buttons and follows its jump
+// rule, and takes its selection from what the front end hands it.
 #pragma once
 
 #include <string>
@@ -25,18 +24,6 @@ class CStandInUserPage : public CWizardPage {
   // What the page selects on Next, and its check box 1004.
   std::vector<std::string> m_names;
   BOOL m_bExistChecked = FALSE;
-
- private:
-  WizardState& m_state;
-};
-
-class CStandInParametersPage : public CWizardPage {
- public:
-  explicit CStandInParametersPage(WizardState& state = TheWizardState());
-  BOOL OnSetActive() override;
-  LONG_PTR OnWizardNext() override;
-  std::string m_strCenterIP;
-  std::string m_strPackagePath;
 
  private:
   WizardState& m_state;

@@ -143,28 +143,6 @@ INT_PTR StandInUserWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lPa
   return PageWindow::HandleMessage(message, wParam, lParam);
 }
 
-INT_PTR StandInParametersWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    unsigned a = 0, b = 0, c = 0, d = 0;
-    if (std::sscanf(m_pParameters->m_strCenterIP.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d) == 4) {
-      SendDlgItemMessageW(m_hwnd, IDC_CENTER_IP, IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
-    }
-    SetDlgItemTextW(m_hwnd, IDC_PACKAGE, WidenAnsi(m_pParameters->m_strPackagePath.c_str()).c_str());
-  }
-  if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == PSN_WIZNEXT) {
-    DWORD address = 0;
-    SendDlgItemMessageW(m_hwnd, IDC_CENTER_IP, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
-    char text[32];
-    std::snprintf(text, sizeof(text), "%lu.%lu.%lu.%lu", FIRST_IPADDRESS(address), SECOND_IPADDRESS(address),
-                  THIRD_IPADDRESS(address), FOURTH_IPADDRESS(address));
-    m_pParameters->m_strCenterIP = text;
-    char package[MAX_PATH] = {};
-    GetDlgItemTextA(m_hwnd, IDC_PACKAGE, package, sizeof(package));
-    m_pParameters->m_strPackagePath = package;
-  }
-  return PageWindow::HandleMessage(message, wParam, lParam);
-}
-
 void MessageBoxSink::ShowMessage(const char* text, const char* caption) {
   MessageBoxW(nullptr, WidenAnsi(text).c_str(), WidenAnsi(caption).c_str(), MB_OK);
 }

@@ -67,18 +67,6 @@ class StandInUserWindow : public PageWindow {
   CStandInUserPage* m_pUser;
 };
 
-// The stand-in install-parameters page: fills its controls from the values
-// it was given and reads them back on Next.
-class StandInParametersWindow : public PageWindow {
- public:
-  StandInParametersWindow(CWizardSheet* sheet, CStandInParametersPage* logic)
-      : PageWindow(sheet, logic), m_pParameters(logic) {}
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
- private:
-  CStandInParametersPage* m_pParameters;
-};
-
 // The engine's message boxes: MessageBoxA without owner, MB_OK.
 class MessageBoxSink : public IMessageSink {
  public:
