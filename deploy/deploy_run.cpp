@@ -124,8 +124,15 @@ BOOL CScriptDeployer::ChangeAllScript(HWND, BOOL install) {
   return TRUE;
 }
 
+// Answers whether the staged files may still be needed. A listing that cannot
+// be read to its end proves nothing, so it counts as "an account may still run
+// the product's batches": the clean-up then keeps the files instead of
+// deleting what accounts still call.
 BOOL CScriptDeployer::AnyScriptedUser() {
-  if (g_NetApi.NetQueryDisplayInformation == nullptr || g_NetApi.NetApiBufferFree == nullptr) return FALSE;
+  if (g_NetApi.NetQueryDisplayInformation == nullptr || g_NetApi.NetApiBufferFree == nullptr) {
+    _NCOvLogUtility::Warning("[AnyScriptedUser]  Account listing unavailable, files kept!");
+    return TRUE;
+  }
   DWORD index = 0;
   for (;;) {
     DWORD returned = 0;
@@ -134,7 +141,9 @@ BOOL CScriptDeployer::AnyScriptedUser() {
         g_NetApi.NetQueryDisplayInformation(nullptr, 1, index, 1000, MAX_PREFERRED_LENGTH, &returned, &buffer);
     if (status != NERR_Success && status != static_cast<NET_API_STATUS>(ERROR_MORE_DATA)) {
       if (buffer != nullptr) g_NetApi.NetApiBufferFree(buffer);
-      return FALSE;
+      _NCOvLogUtility::Warning("[AnyScriptedUser]  NetQueryDisplayInformation failed(%u), files kept!",
+                               static_cast<unsigned>(status));
+      return TRUE;
     }
     const NET_DISPLAY_USER* users = static_cast<const NET_DISPLAY_USER*>(buffer);
     for (DWORD i = 0; users != nullptr && i < returned; ++i) {
@@ -148,8 +157,12 @@ BOOL CScriptDeployer::AnyScriptedUser() {
       index = users[i].usri1_next_index;
     }
     if (buffer != nullptr) g_NetApi.NetApiBufferFree(buffer);
+    if (status != static_cast<NET_API_STATUS>(ERROR_MORE_DATA)) return FALSE;
     // A continuing listing that returned nothing would never move on.
-    if (status != static_cast<NET_API_STATUS>(ERROR_MORE_DATA) || returned == 0) return FALSE;
+    if (returned == 0) {
+      _NCOvLogUtility::Warning("[AnyScriptedUser]  Account listing stopped early, files kept!");
+      return TRUE;
+    }
   }
 }
 

@@ -316,6 +316,24 @@ TEST_F(CleanUpTest, AScriptedUserOutsideTheSelectionKeepsTheFiles) {
   EXPECT_NE(world_.LogText().find("[ChangeAllScript]    Scripted user exist, no remove file!"), std::string::npos);
 }
 
+TEST_F(CleanUpTest, AnAccountListingThatFailsKeepsTheFiles) {
+  // Nobody but carl runs the product's batch, yet an unreadable listing
+  // cannot prove it: deleting would break every account that still calls it.
+  StageOld();
+  Node("carl", nullptr, L"carl", UserType, TRUE);
+  TheWizardState().RemoveWhenExist = TRUE;
+  FaultyAccounts accounts(&world_.store());
+  Ports().accounts = &accounts;
+  accounts.plan().Fail("NetQueryDisplayInformation", 5, -1);
+  EXPECT_TRUE(Run(FALSE));
+  Ports().accounts = &world_.store();
+  EXPECT_EQ(world_.ScriptOf("carl"), "");
+  for (const char* name : kStaged) EXPECT_TRUE(Staged(name)) << name;
+  EXPECT_TRUE(page_.Of(PROGRESS_DELETE_FILE).empty());
+  EXPECT_NE(world_.LogText().find("NetQueryDisplayInformation failed(5), files kept!"), std::string::npos);
+  EXPECT_EQ(Done(), ", total: 1 , Succeed: 1.");
+}
+
 TEST_F(CleanUpTest, AFileThatCannotBeDeletedIsReportedAndTheRestGoes) {
   StageOld();
   Node("carl", nullptr, L"carl", UserType, TRUE);
