@@ -383,11 +383,20 @@ std::string DriveFolder(const HostConfig& config, char drive) {
   return config.root + "/" + (found.empty() ? letter : found);
 }
 
-std::string FindInFolder(const std::string& folder, const std::string& name, unsigned codePage) {
-  if (Exists(folder + "/" + name)) return name;
+namespace {
+
+// A name not found under its own spelling, without regard to case.
+std::string FindFolded(const std::string& folder, const std::string& name, unsigned codePage) {
   std::string found;
   if (NameIndex::Instance().Find(folder, name, codePage, &found)) return found;
   return ScanFolder(folder, name, codePage);
+}
+
+}  // namespace
+
+std::string FindInFolder(const std::string& folder, const std::string& name, unsigned codePage) {
+  if (Exists(folder + "/" + name)) return name;
+  return FindFolded(folder, name, codePage);
 }
 
 size_t IndexedFolderCount() { return NameIndex::Instance().FolderCount(); }
@@ -405,7 +414,16 @@ DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, Resolve
   }
   for (size_t i = 0; i < parsed.parts.size(); ++i) {
     bool last = i + 1 == parsed.parts.size();
-    std::string found = FindInFolder(result.host, parsed.parts[i], config.codePage);
+    // The exact spelling's stat also tells whether a folder on the way is one.
+    std::string found;
+    struct stat st;
+    bool folderKnown = false;
+    if (::lstat((result.host + "/" + parsed.parts[i]).c_str(), &st) == 0) {
+      found = parsed.parts[i];
+      folderKnown = !S_ISLNK(st.st_mode);
+    } else {
+      found = FindFolded(result.host, parsed.parts[i], config.codePage);
+    }
     if (found.empty()) {
       if (!last) return ERROR_PATH_NOT_FOUND;
       result.host += "/" + parsed.parts[i];
@@ -415,7 +433,7 @@ DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, Resolve
       return 0;
     }
     result.host += "/" + found;
-    if (!last && !IsDirectory(result.host)) return ERROR_PATH_NOT_FOUND;
+    if (!last && !(folderKnown ? S_ISDIR(st.st_mode) : IsDirectory(result.host))) return ERROR_PATH_NOT_FOUND;
     result.name = found;
   }
   result.exists = true;

@@ -329,6 +329,20 @@ TEST_F(HostFilesTest, TempFolderIsMadeOnDemand) {
   EXPECT_STREQ(buffer, "C:\\work");
 }
 
+TEST_F(HostFilesTest, LinkedFoldersOnTheWayAreFollowed) {
+  HostMkdirs("C/real");
+  HostWrite("C/real/File.txt", "x");
+  HostWrite("C/plain.txt", "y");
+  ASSERT_EQ(::symlink((root_ + "/C/real").c_str(), (root_ + "/C/Link").c_str()), 0);
+  ASSERT_EQ(::symlink((root_ + "/C/plain.txt").c_str(), (root_ + "/C/FileLink").c_str()), 0);
+  EXPECT_NE(fs().GetFileAttributesA("C:\\Link\\File.txt"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_NE(fs().GetFileAttributesA("C:\\LINK\\file.TXT"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\FileLink\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\filelink\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
 // Names found without regard to case come from an index of the folder; these
 // cases change the folder through the adapter and behind it, in between.
 
