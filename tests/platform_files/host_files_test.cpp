@@ -1,6 +1,7 @@
 // Host-only rules of the file port: Windows paths under the root folder, UNC
 // shares, code pages, attributes kept beside the host file, sharing, NTFS
 // listing order and the profile functions' less common forms.
+#include <fcntl.h>
 #include <ftw.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -474,6 +475,30 @@ TEST_F(HostFilesTest, ManyFilesInOneFolder) {
   }
   EXPECT_EQ(found, kFiles / 2);
   EXPECT_EQ(List("C:\\scripts\\*.bat").size(), static_cast<size_t>(kFiles / 2));
+}
+
+TEST_F(HostFilesTest, MoreChangesThanTheKernelQueuesAreNotLost) {
+  // Past this many unread reports the kernel drops the rest and says so;
+  // the index must then be read afresh.
+  long queued = 16384;
+  std::ifstream("/proc/sys/fs/inotify/max_queued_events") >> queued;
+  if (queued > 100000) GTEST_SKIP() << "queue of " << queued << " reports";
+  std::string folder = root_ + "/C/flood";
+  HostMkdirs("C/flood");
+  HostWrite("C/flood/Gone.txt", "x");
+  EXPECT_EQ(host::FindInFolder(folder, "GONE.TXT", 1252), "Gone.txt");
+  char name[32];
+  for (long i = 0; i <= queued; ++i) {
+    std::snprintf(name, sizeof name, "/f%06ld", i);
+    int fd = ::open((folder + name).c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+  }
+  ASSERT_EQ(::unlink((folder + "/Gone.txt").c_str()), 0);
+  HostWrite("C/flood/Late.txt", "y");
+  EXPECT_EQ(host::FindInFolder(folder, "gone.txt", 1252), "");
+  EXPECT_EQ(host::FindInFolder(folder, "LATE.TXT", 1252), "Late.txt");
+  EXPECT_EQ(host::FindInFolder(folder, "F000000", 1252), "f000000");
 }
 
 TEST_F(HostFilesTest, IndexHoldsABoundedNumberOfFolders) {
