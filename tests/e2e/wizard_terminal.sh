@@ -58,7 +58,8 @@ grep -qF "[Success! The IP address you input is the system center address!]" "$w
   fail "Test did not find the center stand-in: $(cat "$work/add.out")"
 grep -q "10.1.2.3" "$reh/C/NETLOGON/SetupSet.ini" || fail "SetupSet.ini lacks the address given after the test"
 grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/add.out" || fail "add run did not complete: $(cat "$work/add.out")"
-grep -q "^    backupop$" "$work/add.out" || fail "item lines are not indented by four spaces"
+# Accounts picked in the tree are listed by their display names.
+grep -q "^    Backup Operator$" "$work/add.out" || fail "item lines are not indented by four spaces"
 for f in QelCheck.exe QelSetup.exe QelInstall.bat SetupSet.ini Qelbackupop.bat; do
   [ -f "$reh/C/NETLOGON/$f" ] || fail "$f missing from NETLOGON after the add run"
 done

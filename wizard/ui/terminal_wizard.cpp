@@ -3,6 +3,8 @@
 #include <atomic>
 #include <vector>
 
+#include "directory/page2.h"
+#include "directory/ui/terminal_user_page.h"
 #include "platform/ports.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -112,8 +114,8 @@ void TerminalProgressView::AppendLine(const char* text) { m_console.Print(AnsiTo
 namespace {
 
 // One page's questions; false at the end of the input.
-bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& page1, CStandInUserPage& page2,
-             CPage3& page3, TerminalPage3View& page3View) {
+bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& page1, CPage2& page2,
+             TerminalUserPageView& page2View, CPage3& page3, TerminalPage3View& page3View) {
   std::string line;
   switch (flow.Current()->DialogId()) {
     case IDD_PAGE1:
@@ -127,27 +129,16 @@ bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& pag
       return true;
     case IDD_PAGE2: {
       console.Print("== Please select users to setting logon script:");
-      console.Print("   account logon names and container distinguished names, separated by \";\"");
-      std::string current;
-      for (const std::string& name : page2.m_names) current += (current.empty() ? "" : ";") + name;
-      if (!console.ReadLine(("users [" + current + "]> ").c_str(), &line)) return false;
-      if (!line.empty()) {
-        page2.m_names.clear();
-        std::string item;
-        for (char c : line + ";") {
-          if (c == ';') {
-            item = Trim(item);
-            if (!item.empty()) page2.m_names.push_back(item);
-            item.clear();
-          } else {
-            item += c;
-          }
-        }
-      }
+      console.Print("   N toggles item N, \"expand N\", \"search ACCOUNT[;DISPLAY]\", or logon names and container");
+      console.Print("   distinguished names separated by \";\"; an empty line keeps the marks as they are");
+      TerminalIo io;
+      io.readLine = [&](const char* prompt, std::string* answer) { return console.ReadLine(prompt, answer); };
+      io.print = [&](const std::string& text) { console.Print(AnsiToUtf8(text)); };
+      if (!RunTerminalUserPage(io, page2, page2View)) return false;
       console.Print(AnsiToUtf8(Text(TheWizardState().m_nOperation == OP_INSTALL ? IDS_NO_COPY_CHECK
                                                                                 : IDS_AUTO_DELETE_CHECK)));
       if (!console.ReadLine("y/n [n]> ", &line)) return false;
-      page2.m_bExistChecked = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
+      page2View.m_bExistChecked = !line.empty() && (line[0] == 'y' || line[0] == 'Y');
       return true;
     }
     case IDD_PAGE3:
@@ -163,8 +154,10 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
   CWizardFlow flow([&](const char* text, UINT type) { return console.MessageBox(text, type); });
   TerminalPage1View page1View;
   CPage1 page1(&page1View);
-  CStandInUserPage page2;
-  page2.m_names = options.select;
+  TerminalUserPageView page2View;
+  CPage2 page2;
+  page2.SetView(&page2View);
+  bool selectionApplied = false;
   TerminalPage3View page3View(console);
   CPresetPage3 page3(&page3View, options.center, options.package);
   TerminalProgressView progressView(console);
@@ -191,7 +184,12 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
       }
       continue;
     }
-    if (!AskPage(console, flow, page1View, page2, page3, page3View)) {
+    if (flow.Current() == &page2 && !selectionApplied) {
+      // /select checks its accounts and containers after the first listing.
+      for (const std::string& name : options.select) page2.SelectByName(name);
+      selectionApplied = true;
+    }
+    if (!AskPage(console, flow, page1View, page2, page2View, page3, page3View)) {
       console.Print("(end of input: the wizard is cancelled)");
       flow.Cancel();
       break;

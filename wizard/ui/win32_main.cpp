@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/net_ports.h"
+#include "directory/page2.h"
+#include "directory/ui/win32_user_page.h"
 #include "platform/win32/win32_ports.h"
 #include "res/resource.h"
 #include "res/string_table.h"
@@ -60,9 +62,10 @@ void RunWizard(WORD language, const FrontEndOptions& options) {
   CPage1 page1(&page1Window);
   page1Window.SetLogic(&page1);
 
-  CStandInUserPage page2;
-  page2.m_names = options.select;
-  win32::StandInUserWindow page2Window(&sheet, &page2);
+  // /select checks its accounts and containers after the first listing.
+  CPage2 page2;
+  win32::UserPageWindow page2Window(&sheet, &page2);
+  page2Window.SetSelection(options.select);
 
   // /center and /package fill the page's controls; Next checks them as typed.
   win32::Page3Window page3Window(&sheet);
@@ -93,6 +96,8 @@ void RunWizard(WORD language, const FrontEndOptions& options) {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   InstallWin32Ports();
+  // The directory through "ActiveDS.dll" (a rehearsal puts its own in place).
+  Ports().directory = Win32Directory();
   // Sockets and the address table for the Test button of the parameters page.
   InstallWin32NetPorts();
 
