@@ -10,7 +10,6 @@
 #include "tests/fakes/host/host_test_env.h"
 #include "wizard/startup.h"
 #include "wizard/ui/rehearsal.h"
-#include "wizard/ui/stand_in_pages.h"
 #include "directory/user_node.h"
 
 namespace qel {
@@ -118,21 +117,6 @@ TEST(Rehearsal, AMissingDomainFileIsAClearError) {
   EXPECT_FALSE(rehearsal.Start(w.env.root() + "/no-such.ldif", w.folder, "C:\\Rehearsal", &error));
   EXPECT_NE(error.find("no-such.ldif"), std::string::npos);
   EXPECT_EQ(Ports().accounts, nullptr);  // nothing installed
-}
-
-TEST(StandInUserPage, NamesBecomeSelectedAccountsAndContainers) {
-  test::HostTestEnv env;
-  SelectNodes({"rscott", "OU=East,OU=Sales,DC=test,DC=lan"});
-  USER_NODE* first = g_UserNodeHead.pNext;
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(first->nType, UserType);
-  EXPECT_EQ(std::wstring(first->pwszAccount), L"rscott");
-  EXPECT_TRUE(first->bSelected);
-  ASSERT_NE(first->pNext, nullptr);
-  EXPECT_EQ(first->pNext->nType, OUType);
-  EXPECT_EQ(std::wstring(first->pNext->pwszPath), L"OU=East,OU=Sales,DC=test,DC=lan");
-  EXPECT_EQ(first->pNext->pNext, nullptr);
-  ClearUserNodes();
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "log/log_utility.h"
 #include "platform/host/host_ports.h"
 #include "platform/net_ports.h"
 #include "res/string_table.h"
@@ -80,6 +81,8 @@ int main(int argc, char** argv) {
   HostPlatform platform(config);
   // Sockets and the address table for the Test button of the parameters page.
   InstallHostNetPorts();
+  // The log lives from here to the end of the program.
+  _NCOvLogHolder log;
 
   TerminalConsole console(std::cin, stdout);
   TerminalMessages messages(console);

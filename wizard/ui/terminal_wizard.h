@@ -25,7 +25,6 @@
 #include "wizard/page1.h"
 #include "wizard/page_finish.h"
 #include "wizard/ui/options.h"
-#include "wizard/ui/stand_in_pages.h"
 #include "wizard/wizard_page.h"
 
 namespace qel {

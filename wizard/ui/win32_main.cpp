@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "log/log_utility.h"
 #include "platform/net_ports.h"
 #include "directory/page2.h"
 #include "directory/ui/win32_user_page.h"
@@ -100,6 +101,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   Ports().directory = Win32Directory();
   // Sockets and the address table for the Test button of the parameters page.
   InstallWin32NetPorts();
+  // The log lives from here to the end of the program.
+  _NCOvLogHolder log;
 
   INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_WIN95_CLASSES | ICC_INTERNET_CLASSES |
                                                          ICC_ANIMATE_CLASS | ICC_PROGRESS_CLASS};

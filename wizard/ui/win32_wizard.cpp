@@ -126,23 +126,6 @@ void FinishWindow::AppendLine(const char* text) {
   if (index >= 0) Send(IDC_LIST, LVM_ENSUREVISIBLE, static_cast<WPARAM>(index), TRUE);
 }
 
-INT_PTR StandInUserWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) {
-    // The search animation, still at its first frame until a search runs.
-    SendDlgItemMessageW(m_hwnd, IDC_ANIMATE, ACM_OPENW, reinterpret_cast<WPARAM>(GetModuleHandleW(nullptr)),
-                        reinterpret_cast<LPARAM>(MAKEINTRESOURCEW(IDR_SEARCH_AVI)));
-  }
-  if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == PSN_WIZNEXT) {
-    m_pUser->m_bExistChecked = IsDlgButtonChecked(m_hwnd, IDC_EXIST_CHECK) == BST_CHECKED;
-  }
-  if (message == WM_NOTIFY && reinterpret_cast<NMHDR*>(lParam)->code == PSN_SETACTIVE) {
-    std::wstring text = WidenAnsi(
-        Text(TheWizardState().m_nOperation == OP_INSTALL ? IDS_NO_COPY_CHECK : IDS_AUTO_DELETE_CHECK).c_str());
-    SetDlgItemTextW(m_hwnd, IDC_EXIST_CHECK, text.c_str());
-  }
-  return PageWindow::HandleMessage(message, wParam, lParam);
-}
-
 void MessageBoxSink::ShowMessage(const char* text, const char* caption) {
   MessageBoxW(nullptr, WidenAnsi(text).c_str(), WidenAnsi(caption).c_str(), MB_OK);
 }

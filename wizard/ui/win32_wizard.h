@@ -8,7 +8,6 @@
 #include "deploy/progress.h"
 #include "wizard/page1.h"
 #include "wizard/page_finish.h"
-#include "wizard/ui/stand_in_pages.h"
 #include "wizard/ui/win32_window.h"
 
 namespace qel::win32 {
@@ -55,16 +54,6 @@ class FinishWindow : public PageWindow, public IProgressPageView {
 
  private:
   LRESULT Send(int control, UINT message, WPARAM wParam, LPARAM lParam);
-};
-
-// The stand-in user page: its dialog, its check box 1004 read on Next.
-class StandInUserWindow : public PageWindow {
- public:
-  StandInUserWindow(CWizardSheet* sheet, CStandInUserPage* logic) : PageWindow(sheet, logic), m_pUser(logic) {}
-  INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) override;
-
- private:
-  CStandInUserPage* m_pUser;
 };
 
 // The engine's message boxes: MessageBoxA without owner, MB_OK.
