@@ -53,4 +53,24 @@ BOOL AnsiToWide(const char* text, wchar_t* buffer, int size) {
   return TRUE;
 }
 
+std::string AnsiString(const wchar_t* wide) {
+  if (wide == nullptr || *wide == L'\0') return std::string();
+  int size = CodePage().WideCharToMultiByte(CP_ACP, 0, wide, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return std::string();
+  std::string result(static_cast<size_t>(size), '\0');
+  size = CodePage().WideCharToMultiByte(CP_ACP, 0, wide, -1, &result[0], size, nullptr, nullptr);
+  result.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
+  return result;
+}
+
+std::wstring WideString(const char* text) {
+  if (text == nullptr || *text == '\0') return std::wstring();
+  int size = CodePage().MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring result(static_cast<size_t>(size), L'\0');
+  size = CodePage().MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], size);
+  result.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
+  return result;
+}
+
 }  // namespace qel

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 #include "platform/win_types.h"
 
@@ -18,5 +19,10 @@ BOOL JoinBounded(char* buffer, size_t size, const char* const* pieces);
 BOOL WideToAnsi(const wchar_t* wide, char* buffer, int size);
 // ANSI to wide into size characters; FALSE when it does not fit.
 BOOL AnsiToWide(const char* text, wchar_t* buffer, int size);
+
+// The same without a size limit; null, empty or unconvertible text gives "".
+// Characters without a mapping become the code page's default character.
+std::string AnsiString(const wchar_t* wide);
+std::wstring WideString(const char* text);
 
 }  // namespace qel

@@ -4,6 +4,7 @@
 #include <cwchar>
 #include <string>
 
+#include "deploy/text_util.h"
 #include "log/log_utility.h"
 #include "wizard/netapi_entry.h"
 
@@ -61,27 +62,6 @@ class Column {
   ADS_SEARCH_COLUMN m_column;
   bool m_bHeld = false;
 };
-
-// Wide text to the ANSI code page; unmapped characters become the default character.
-std::string ToAnsi(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return std::string();
-  int size = CodePage().WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string result(static_cast<size_t>(size), '\0');
-  size = CodePage().WideCharToMultiByte(CP_ACP, 0, text, -1, &result[0], size, nullptr, nullptr);
-  result.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
-  return result;
-}
-
-std::wstring ToWide(const char* text) {
-  if (text == nullptr || *text == '\0') return std::wstring();
-  int size = CodePage().MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring result(static_cast<size_t>(size), L'\0');
-  size = CodePage().MultiByteToWideChar(CP_ACP, 0, text, -1, &result[0], size);
-  result.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
-  return result;
-}
 
 wchar_t LowerAscii(wchar_t c) { return c >= L'A' && c <= L'Z' ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -225,11 +205,11 @@ HRESULT CDirectoryBackend::BrowseDirectory(const wchar_t* path, HTREEITEM parent
     switch (nameValue->dwType) {
       case ADSTYPE_DN_STRING:
         name = nameValue->DNString;
-        _NCOvLogUtility::GetInstance()->Warning("        cn Type[DN-STRING]  Value:  %s", ToAnsi(name).c_str());
+        _NCOvLogUtility::GetInstance()->Warning("        cn Type[DN-STRING]  Value:  %s", AnsiString(name).c_str());
         break;
       case ADSTYPE_CASE_EXACT_STRING:
         name = nameValue->CaseExactString;
-        _NCOvLogUtility::GetInstance()->Warning("        cn Type[EXACT-STRING]  Value:  %s", ToAnsi(name).c_str());
+        _NCOvLogUtility::GetInstance()->Warning("        cn Type[EXACT-STRING]  Value:  %s", AnsiString(name).c_str());
         break;
       case ADSTYPE_CASE_IGNORE_STRING:
         name = nameValue->CaseIgnoreString;
@@ -239,7 +219,7 @@ HRESULT CDirectoryBackend::BrowseDirectory(const wchar_t* path, HTREEITEM parent
     }
     if (name == nullptr || *name == L'\0') continue;
     const wchar_t* dn = dnColumn.FirstString();
-    std::string ansiName = ToAnsi(name);
+    std::string ansiName = AnsiString(name);
     const wchar_t* category = categoryColumn.FirstString();
     if (category != nullptr && std::wcslen(category) >= 10 && BeginsWithNoCase(category, L"CN=Person,")) {
       Column accountColumn(search, handle);
@@ -261,13 +241,13 @@ HRESULT CDirectoryBackend::SearchDirectoryUsers(const wchar_t* basePath, const c
   std::wstring filter = kSearchFilterBase;
   if (displayName != nullptr && *displayName != '\0') {
     filter += L"(cn=";
-    filter += ToWide(displayName);
+    filter += WideString(displayName);
     if (!exact) filter += L"*";
     filter += L")";
   }
   if (accountName != nullptr && *accountName != '\0') {
     filter += L"(sAMAccountName=";
-    filter += ToWide(accountName);
+    filter += WideString(accountName);
     if (!exact) filter += L"*";
     filter += L")";
   }
@@ -301,7 +281,7 @@ HRESULT CDirectoryBackend::SearchDirectoryUsers(const wchar_t* basePath, const c
       continue;
     const wchar_t* name = nameValue->CaseIgnoreString;
     if (name == nullptr || *name == L'\0') continue;
-    m_pSink->InsertUserItem(ToAnsi(name).c_str(), dnColumn.FirstString(), accountColumn.FirstString(), UserType,
+    m_pSink->InsertUserItem(AnsiString(name).c_str(), dnColumn.FirstString(), accountColumn.FirstString(), UserType,
                             TVI_ROOT);
   }
   return binding.Close();
@@ -327,7 +307,7 @@ int CDirectoryBackend::ListDomainUsers(const char* displayName, const char* acco
           CodePage().WideCharToMultiByte(CP_ACP, 0, record.usri1_name, -1, account, sizeof account, nullptr, nullptr);
       if (converted == 0 || account[0] == '\0' || account[std::strlen(account) - 1] == '$') continue;
       // A missing full name counts as an empty one.
-      std::string fullName = ToAnsi(record.usri1_full_name);
+      std::string fullName = AnsiString(record.usri1_full_name);
       bool accepted;
       if (displayName == nullptr && accountName == nullptr)
         accepted = true;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "deploy/script_deployer.h"
+#include "deploy/text_util.h"
 #include "directory/tree_check.h"
 #include "directory/user_node.h"
 #include "log/log_utility.h"
@@ -28,16 +29,6 @@ std::string Trim(const std::string& text) {
   if (first == std::string::npos) return std::string();
   size_t last = text.find_last_not_of(blanks);
   return text.substr(first, last - first + 1);
-}
-
-std::string ToAnsiText(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return std::string();
-  int size = CodePage().WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string result(static_cast<size_t>(size), '\0');
-  size = CodePage().WideCharToMultiByte(CP_ACP, 0, text, -1, &result[0], size, nullptr, nullptr);
-  result.resize(size > 0 ? static_cast<size_t>(size - 1) : 0);
-  return result;
 }
 
 // The first 49 bytes of the label, never ending in half a double-byte character.
@@ -139,7 +130,7 @@ HTREEITEM CPage2::InsertUserItem(const char* name, const wchar_t* path, const wc
     image = parentImage;
     children = 1;
   } else {
-    std::string accountText = ToAnsiText(account);
+    std::string accountText = AnsiString(account);
     if (name != nullptr && *name != '\0')
       label = accountText.empty() ? std::string(name) : std::string(name) + " (" + accountText + ")";
     else
@@ -247,7 +238,7 @@ BOOL CPage2::SelectByName(const std::string& name) {
     pending.pop_front();
     USER_NODE* node = tree.GetItemNode(item);
     if (node != nullptr) {
-      std::string key = ToAnsiText(container ? node->pwszPath : node->pwszAccount);
+      std::string key = AnsiString(container ? node->pwszPath : node->pwszAccount);
       if (!key.empty() && SameNoCase(key, name)) {
         if (tree.GetItemImage(item) != IMG_CONTAINER_CHECKED && tree.GetItemImage(item) != IMG_USER_CHECKED)
           ToggleItemCheck(tree, item);
