@@ -216,3 +216,38 @@ TEST_F(Page3WindowTest, BrowseReplacesThePackageOnlyWhenAFileIsChosen) {
 
 }  // namespace
 }  // namespace qel::win32
+
+namespace qel {
+namespace {
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG; }
+
+// The two operations are one radio group in every language: choosing Remove
+// must clear Add, or the page reads "add" whatever the administrator chose.
+TEST(Page1Dialog, RemoveClearsAddInEveryLanguage) {
+  const WORD languages[] = {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                            MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED),
+                            MAKELANGID(LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL)};
+  // The page templates are child dialogs: they need a window to live in.
+  HWND sheet = CreateWindowExW(0, L"Static", L"sheet", WS_OVERLAPPEDWINDOW, 0, 0, 700, 500, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(sheet, nullptr);
+  for (WORD language : languages) {
+    HRSRC resource = FindResourceExW(nullptr, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(IDD_PAGE1), language);
+    ASSERT_NE(resource, nullptr) << language;
+    auto* dialog = static_cast<const DLGTEMPLATE*>(LockResource(LoadResource(nullptr, resource)));
+    HWND page = CreateDialogIndirectParamW(GetModuleHandleW(nullptr), dialog, sheet, PlainDialogProc, 0);
+    ASSERT_NE(page, nullptr) << language;
+    CheckDlgButton(page, IDC_RADIO_ADD, BST_CHECKED);
+    SendDlgItemMessageW(page, IDC_RADIO_REMOVE, BM_CLICK, 0, 0);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_RADIO_REMOVE), static_cast<UINT>(BST_CHECKED)) << language;
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_RADIO_ADD), static_cast<UINT>(BST_UNCHECKED)) << language;
+    SendDlgItemMessageW(page, IDC_RADIO_ADD, BM_CLICK, 0, 0);
+    EXPECT_EQ(IsDlgButtonChecked(page, IDC_RADIO_REMOVE), static_cast<UINT>(BST_UNCHECKED)) << language;
+    DestroyWindow(page);
+  }
+  DestroyWindow(sheet);
+}
+
+}  // namespace
+}  // namespace qel
