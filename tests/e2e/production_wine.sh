@@ -13,6 +13,9 @@
 #      checks backupop and rscott, /center and /package fill the parameters
 #      page; afterwards the NETLOGON folder holds the staged files and the
 #      wrapper, and exactly the two accounts have the product's scripts.
+#   3. The matching remove run (Remove chosen on the first page, the same
+#      two accounts): both get their own script paths back, byte for byte,
+#      and the wrapper batch is gone.
 #
 #   QEL_WIN64_BUILD  the x86_64 build folder (default build/win64): the
 #                    program and tools/standins/{netapi32,ActiveDS}.dll
@@ -243,6 +246,39 @@ diff "$work/show-before.txt" "$work/show-after.txt" | sed -n 's/^> //p' >"$work/
 grep -qE '^[0-9]+ +backupop +.*"Qelbackupop\.bat"' "$work/changed.txt" || fail "add: backupop's script path not changed"
 grep -qE '^[0-9]+ +rscott +.*"QelInstall\.bat"' "$work/changed.txt" || fail "add: rscott's script path not set"
 echo "production_wine: add run ok"
+
+# The remove run: Remove on the first page, then the user page (which now
+# lists the accounts that run the product's scripts) and the progress page.
+(
+  cd "$work/pkg"
+  timeout 300 wine "$work/app/QelScript.exe" /lang 1033 /select 'backupop;rscott' >"$work/run-remove.log" 2>&1
+  echo $? >"$work/exit-remove"
+) &
+runner=$!
+read -r x y w h < <(window) || fail "remove: the wizard did not appear"
+sleep 2
+xdotool mousemove $((x + w * 223 / 597)) $((y + h * 174 / 435)) click 1
+sleep 1
+press_next; sleep 3
+press_next
+for _ in $(seq 1 60); do [ ! -e "$work/NETLOGON/Qelbackupop.bat" ] && break; sleep 0.5; done
+sleep 3
+for _ in $(seq 1 12); do
+  read -r _ x y w h < <(windows | awk '$5 > 200') || break
+  xdotool mousemove $((x + w * 716 / 1000)) $((y + h - 26)) click 1
+  ends_within "$runner" 5 && break
+done
+ends_within "$runner" 30 || fail "remove: the program did not end after Finish"
+wait "$runner" || true
+[ "$(cat "$work/exit-remove" 2>/dev/null)" = "0" ] || fail "remove: QelScript.exe ended with $(cat "$work/exit-remove" 2>/dev/null)"
+[ ! -e "$work/NETLOGON/Qelbackupop.bat" ] || fail "remove: the wrapper batch is still there"
+[ ! -e "$domain.journal" ] || fail "remove: the stand-in left its journal (domain not written at exit)"
+# Every account's script path (the quoted column) as it was before the add.
+scripts() { "$tool" show "$1" | awk '{ match($0, /"[^"]*"/); print $2, substr($0, RSTART, RLENGTH) }'; }
+scripts "$sample" >"$work/scripts-before.txt"
+scripts "$domain" >"$work/scripts-after.txt" || fail "remove: domain-tool cannot read the written domain"
+diff "$work/scripts-before.txt" "$work/scripts-after.txt" >&2 || fail "remove: not every script path is back"
+echo "production_wine: remove run ok"
 
 [ "$(sha256sum "$sample" | cut -d' ' -f1)" = "$sample_sum" ] || fail "the sample domain was changed"
 echo "production_wine: ok (screenshots in docs/screenshots)"
