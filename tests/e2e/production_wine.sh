@@ -158,6 +158,21 @@ ends_within() {
   return 1
 }
 
+# finish <run>: presses Finish until the program ends (on a slow machine
+# the run may still be writing when Finish is first pressed), then checks
+# that it ended with exit code 0.
+finish() {
+  local tag=$1 x y w h
+  for _ in $(seq 1 12); do
+    read -r _ x y w h < <(windows | awk '$5 > 200') || break
+    xdotool mousemove $((x + w * 716 / 1000)) $((y + h - 26)) click 1
+    ends_within "$runner" 5 && break
+  done
+  ends_within "$runner" 30 || fail "$tag: the program did not end after Finish"
+  wait "$runner" || true
+  [ "$(cat "$work/exit-$tag" 2>/dev/null)" = "0" ] || fail "$tag: QelScript.exe ended with $(cat "$work/exit-$tag" 2>/dev/null)"
+}
+
 # gate <tag> <message text> <screenshot or ""> <environment...>: the program
 # shows the message in a box with no wizard; after the box is closed it ends
 # and has touched nothing. Wine's window trace carries the box's text.
@@ -213,16 +228,7 @@ press_next
 for _ in $(seq 1 60); do [ -f "$work/NETLOGON/Qelbackupop.bat" ] && break; sleep 0.5; done
 sleep 3
 shoot production-progress-en
-# Finish; on a slow machine the run may still be writing, so Finish is
-# pressed again while the sheet stays.
-for _ in $(seq 1 12); do
-  read -r _ x y w h < <(windows | awk '$5 > 200') || break
-  xdotool mousemove $((x + w * 716 / 1000)) $((y + h - 26)) click 1
-  ends_within "$runner" 5 && break
-done
-ends_within "$runner" 30 || fail "add: the program did not end after Finish"
-wait "$runner" || true
-[ "$(cat "$work/exit-add" 2>/dev/null)" = "0" ] || fail "add: QelScript.exe ended with $(cat "$work/exit-add" 2>/dev/null)"
+finish add
 
 # The NETLOGON folder.
 for f in QelCheck.exe QelSetup.exe QelInstall.bat SetupSet.ini Qelbackupop.bat; do
@@ -263,14 +269,7 @@ press_next; sleep 3
 press_next
 for _ in $(seq 1 60); do [ ! -e "$work/NETLOGON/Qelbackupop.bat" ] && break; sleep 0.5; done
 sleep 3
-for _ in $(seq 1 12); do
-  read -r _ x y w h < <(windows | awk '$5 > 200') || break
-  xdotool mousemove $((x + w * 716 / 1000)) $((y + h - 26)) click 1
-  ends_within "$runner" 5 && break
-done
-ends_within "$runner" 30 || fail "remove: the program did not end after Finish"
-wait "$runner" || true
-[ "$(cat "$work/exit-remove" 2>/dev/null)" = "0" ] || fail "remove: QelScript.exe ended with $(cat "$work/exit-remove" 2>/dev/null)"
+finish remove
 [ ! -e "$work/NETLOGON/Qelbackupop.bat" ] || fail "remove: the wrapper batch is still there"
 [ ! -e "$domain.journal" ] || fail "remove: the stand-in left its journal (domain not written at exit)"
 # Every account's script path (the quoted column) as it was before the add.
