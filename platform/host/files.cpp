@@ -752,10 +752,12 @@ class HostFileSystem : public IFileSystem {
   void EnsureFolders(const std::string& path) {
     host::WindowsPath parsed;
     if (host::ParseWindowsPath(config_, path, host::kParseNone, &parsed) != 0) return;
-    std::string current = host::DriveFolder(config_, parsed.drive);
-    ::mkdir(config_.root.c_str(), 0755);
+    size_t skip = 0;
+    std::string current = host::BaseFolder(config_, parsed, &skip);
+    if (skip == 0) ::mkdir(config_.root.c_str(), 0755);
     ::mkdir(current.c_str(), 0755);
-    for (const std::string& part : parsed.parts) {
+    for (size_t i = skip; i < parsed.parts.size(); ++i) {
+      const std::string& part = parsed.parts[i];
       std::string found = host::FindInFolder(current, part, config_.codePage);
       current += "/" + (found.empty() ? part : found);
       if (found.empty()) ::mkdir(current.c_str(), 0755);

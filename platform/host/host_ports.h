@@ -19,6 +19,11 @@ struct HostConfig {
   std::string registryFile;  // the registry, a "Windows Registry Editor Version 5.00" file
   // "\\SERVER\SHARE" (any case) -> Windows path it exposes, e.g. "C:\WINDOWS\SYSVOL\sysvol\test.lan\scripts".
   std::map<std::string, std::string> shares;
+  // Windows folders kept somewhere else than below root: Windows path (any
+  // case) -> host folder, e.g. the NETLOGON folder of a Samba controller,
+  // "C:\WINDOWS\SYSVOL\sysvol\test.lan\scripts" -> "/var/lib/samba/sysvol/test.lan/scripts".
+  // Paths at or below a mounted folder resolve in its host folder.
+  std::map<std::string, std::string> mounts;
   unsigned codePage = 1252;                  // the ANSI code page: 1252 or 936
   std::string computerName = "DC01";         // GetComputerNameA
   std::string windowsDir = "C:\\WINDOWS";    // GetWindowsDirectoryA

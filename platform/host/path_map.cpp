@@ -401,10 +401,35 @@ std::string FindInFolder(const std::string& folder, const std::string& name, uns
 
 size_t IndexedFolderCount() { return NameIndex::Instance().FolderCount(); }
 
+std::string BaseFolder(const HostConfig& config, const WindowsPath& parsed, size_t* skip) {
+  *skip = 0;
+  std::string base = DriveFolder(config, parsed.drive);
+  for (const auto& mount : config.mounts) {
+    WindowsPath at;
+    if (ParseWindowsPath(config, mount.first, kParseNone, &at) != 0 || at.drive != parsed.drive ||
+        at.parts.empty() || at.parts.size() > parsed.parts.size() || at.parts.size() <= *skip)
+      continue;
+    bool below = true;
+    for (size_t i = 0; below && i < at.parts.size(); ++i) below = SameName(at.parts[i], parsed.parts[i], config.codePage);
+    if (!below) continue;
+    *skip = at.parts.size();
+    base = mount.second;
+  }
+  return base;
+}
+
 DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, ResolvedPath* out) {
   ResolvedPath result;
-  result.host = DriveFolder(config, parsed.drive);
-  if (!IsDirectory(result.host)) return ERROR_PATH_NOT_FOUND;  // no such drive
+  size_t skip = 0;
+  result.host = BaseFolder(config, parsed, &skip);
+  if (!IsDirectory(result.host)) {
+    // No such drive; or a mounted folder that is missing: the folder itself
+    // does not exist, and nothing below it can.
+    if (skip == 0 || skip < parsed.parts.size()) return ERROR_PATH_NOT_FOUND;
+    result.name = parsed.parts.back();
+    *out = result;
+    return 0;
+  }
   if (parsed.parts.empty()) {
     result.exists = true;
     result.isRoot = true;
@@ -412,7 +437,13 @@ DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, Resolve
     *out = result;
     return 0;
   }
-  for (size_t i = 0; i < parsed.parts.size(); ++i) {
+  if (skip == parsed.parts.size()) {
+    result.exists = true;
+    result.name = parsed.parts.back();
+    *out = result;
+    return 0;
+  }
+  for (size_t i = skip; i < parsed.parts.size(); ++i) {
     bool last = i + 1 == parsed.parts.size();
     // The exact spelling's stat also tells whether a folder on the way is one.
     std::string found;
@@ -480,8 +511,10 @@ namespace qel {
 std::string HostPathOf(const HostConfig& config, const std::string& windowsPath) {
   host::WindowsPath parsed;
   if (host::ParseWindowsPath(config, windowsPath, host::kParseNone, &parsed) != 0) return std::string();
-  std::string result = config.root + "/" + std::string(1, parsed.drive);
-  for (const std::string& part : parsed.parts) result += "/" + part;
+  size_t skip = 0;
+  std::string result = host::BaseFolder(config, parsed, &skip);
+  if (skip == 0) result = config.root + "/" + std::string(1, parsed.drive);
+  for (size_t i = skip; i < parsed.parts.size(); ++i) result += "/" + parsed.parts[i];
   return result;
 }
 

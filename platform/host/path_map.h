@@ -41,6 +41,11 @@ DWORD ParseWindowsPath(const HostConfig& config, const std::string& path, unsign
 // The host folder of a drive letter, whether it exists or not.
 std::string DriveFolder(const HostConfig& config, char drive);
 
+// The host folder a parsed path starts from: the deepest mount of the config
+// the path lies at or below, else its drive's folder. *skip is the number of
+// the path's components that folder stands for.
+std::string BaseFolder(const HostConfig& config, const WindowsPath& parsed, size_t* skip);
+
 struct ResolvedPath {
   std::string host;     // host path; existing components as stored, a missing last one as given
   std::string name;     // the last component (stored spelling when it exists)

@@ -114,6 +114,42 @@ TEST_F(HostFilesTest, UncPathsReachTheSharedFolder) {
   EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_BAD_NETPATH));
 }
 
+// A Samba controller keeps its NETLOGON folder outside the Windows world:
+// the folder is mounted at its Windows path, and the share still reaches it.
+TEST_F(HostFilesTest, MountedFoldersServeTheirWindowsPath) {
+  std::string netlogon = root_ + "/samba/sysvol/test.lan/scripts";
+  HostMkdirs("samba/sysvol/test.lan/scripts");
+  HostMkdirs("C/WINDOWS");
+  config_.mounts["c:\\windows\\SYSVOL\\sysvol\\test.lan\\scripts"] = netlogon;
+  Remake();
+  EXPECT_EQ(HostPathOf(config_, "C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts\\QelInstall.bat"),
+            netlogon + "/QelInstall.bat");
+  EXPECT_EQ(HostPathOf(config_, "C:\\WINDOWS\\SYSVOL\\x"), root_ + "/C/WINDOWS/SYSVOL/x");
+
+  // The folder itself, a file written through the share, a listing, a sub-folder.
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts") & FILE_ATTRIBUTE_DIRECTORY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+  ASSERT_TRUE(fs().WritePrivateProfileStringA("DEFAULT", "CENTERIP", "10.0.0.9", "\\\\DC01\\NETLOGON\\SetupSet.ini"));
+  EXPECT_EQ(HostRead("samba/sysvol/test.lan/scripts/SetupSet.ini"), "[DEFAULT]\r\nCENTERIP=10.0.0.9\r\n");
+  EXPECT_EQ(List("C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts\\*.ini"), std::vector<std::string>{"SetupSet.ini"});
+  ASSERT_TRUE(fs().CreateDirectoryA("\\\\DC01\\NETLOGON\\sub"));
+  struct stat info;
+  EXPECT_EQ(::stat((netlogon + "/sub").c_str(), &info), 0);
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts\\SUB\\..\\setupset.ini") &
+                FILE_ATTRIBUTE_DIRECTORY,
+            0u);
+  // Nothing went below the root's own C:\WINDOWS.
+  EXPECT_NE(::stat((root_ + "/C/WINDOWS/SYSVOL").c_str(), &info), 0);
+
+  // A mounted folder that is gone: the folder is missing, paths below it too.
+  config_.mounts["C:\\Gone"] = root_ + "/nowhere";
+  Remake();
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\Gone"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(fs().GetFileAttributesA("C:\\Gone\\x"), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+}
+
 TEST_F(HostFilesTest, BadPathsGiveWindowsCodes) {
   EXPECT_EQ(fs().GetFileAttributesA(("C:\\" + std::string(MAX_PATH, 'a')).c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
