@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include "platform/domain/account_records.h"
 #include "platform/domain/dn.h"
 #include "platform/domain/domain_text.h"
 
@@ -30,10 +31,6 @@ static_assert(sizeof(kKnownAttributes) / sizeof(kKnownAttributes[0]) == kAttrFir
 
 const std::wstring kEmpty;
 
-// Account-type bits of the flags; exactly one must be set.
-constexpr DWORD kAccountTypeMask = UF_TEMP_DUPLICATE_ACCOUNT | UF_NORMAL_ACCOUNT | UF_INTERDOMAIN_TRUST_ACCOUNT |
-                                   UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT;
-constexpr DWORD kMaxDisplayEntries = 100;
 
 bool SyncFile(std::FILE* file) {
 #ifdef _WIN32
@@ -78,39 +75,6 @@ bool HasClass(const DirObject& object, const wchar_t* name) {
         if (EqualNoCase(v.c_str(), name)) return true;
   return false;
 }
-
-// One buffer handed out by the network-management calls: the records first,
-// then their strings, all in one malloc block freed by NetApiBufferFree.
-class NetBuffer {
- public:
-  explicit NetBuffer(size_t fixedSize) : fixed_(fixedSize) {}
-  void Reserve(const std::wstring& text) { strings_ += (text.size() + 1) * sizeof(wchar_t); }
-  void ReserveBytes(size_t bytes) { strings_ += bytes; }
-  bool Allocate() {
-    size_t fixed = (fixed_ + alignof(wchar_t) - 1) / alignof(wchar_t) * alignof(wchar_t);
-    block_ = static_cast<BYTE*>(std::calloc(1, fixed + strings_ + sizeof(wchar_t)));
-    next_ = block_ ? block_ + fixed : nullptr;
-    return block_ != nullptr;
-  }
-  BYTE* Block() const { return block_; }
-  LPWSTR Copy(const std::wstring& text) {
-    LPWSTR out = reinterpret_cast<LPWSTR>(next_);
-    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-    next_ += (text.size() + 1) * sizeof(wchar_t);
-    return out;
-  }
-  BYTE* Bytes(size_t count) {
-    BYTE* out = next_;
-    next_ += count;
-    return out;
-  }
-
- private:
-  size_t fixed_;
-  size_t strings_ = 0;
-  BYTE* block_ = nullptr;
-  BYTE* next_ = nullptr;
-};
 
 bool Fail(DomainError* error, const std::string& file, int line, const std::string& reason) {
   if (error) *error = DomainError{file, line, reason};
@@ -181,6 +145,22 @@ struct DomainStore::Model {
     const std::wstring& text = First(object, kAttrUserAccountControl);
     if (!text.empty()) ParseUInt32(WideToUtf8(text), &flags);
     return static_cast<DWORD>(flags);
+  }
+
+  static AccountRecord Record(const DirObject& o) {
+    AccountRecord a;
+    a.name = First(o, kAttrSamAccountName);
+    a.homeDir = First(o, kAttrHomeDirectory);
+    a.comment = First(o, kAttrDescription);
+    a.scriptPath = First(o, kAttrScriptPath);
+    a.displayName = First(o, kAttrDisplayName);
+    a.cn = First(o, kAttrCn);
+    a.workstations = First(o, kAttrUserWorkstations);
+    a.profile = First(o, kAttrProfilePath);
+    a.homeDrive = First(o, kAttrHomeDrive);
+    a.flags = Flags(o);
+    a.rid = o.rid;
+    return a;
   }
 
   // Builds the model one record at a time (Add), then checks the whole
@@ -591,98 +571,26 @@ NET_API_STATUS DomainStore::NetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD l
   if (level != 3) return ERROR_INVALID_LEVEL;
   uint32_t index = FindAccount(user);
   if (index == kNoObject) return NERR_UserNotFound;
-  const DirObject& o = model_->objects[index];
-  const std::wstring& display = Model::First(o, kAttrDisplayName);
-  const std::wstring& fullName = display.empty() ? Model::First(o, kAttrCn) : display;
-  const std::wstring logonServer = L"\\\\*";
-  const std::wstring* texts[] = {&Model::First(o, kAttrSamAccountName), &Model::First(o, kAttrHomeDirectory),
-                                 &Model::First(o, kAttrDescription),    &Model::First(o, kAttrScriptPath),
-                                 &fullName,                             &kEmpty,
-                                 &Model::First(o, kAttrUserWorkstations), &logonServer,
-                                 &Model::First(o, kAttrProfilePath),    &Model::First(o, kAttrHomeDrive)};
-  NetBuffer out(sizeof(USER_INFO_3));
-  for (const std::wstring* t : texts) out.Reserve(*t);
-  out.Reserve(kEmpty);
-  out.ReserveBytes(21);  // logon hours: one bit per hour of the week
-  if (!out.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
-  USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(out.Block());
-  info->usri3_name = out.Copy(*texts[0]);
-  info->usri3_password = nullptr;
-  info->usri3_priv = USER_PRIV_USER;
-  info->usri3_home_dir = out.Copy(*texts[1]);
-  info->usri3_comment = out.Copy(*texts[2]);
-  info->usri3_flags = Model::Flags(o);
-  info->usri3_script_path = out.Copy(*texts[3]);
-  info->usri3_full_name = out.Copy(*texts[4]);
-  info->usri3_usr_comment = out.Copy(*texts[5]);
-  info->usri3_parms = out.Copy(kEmpty);
-  info->usri3_workstations = out.Copy(*texts[6]);
-  info->usri3_acct_expires = TIMEQ_FOREVER;
-  info->usri3_max_storage = USER_MAXSTORAGE_UNLIMITED;
-  info->usri3_units_per_week = 168;
-  info->usri3_logon_server = out.Copy(*texts[7]);
-  info->usri3_user_id = o.rid;
-  info->usri3_primary_group_id =
-      (info->usri3_flags & (UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT)) ? DOMAIN_GROUP_RID_COMPUTERS
-                                                                                       : DOMAIN_GROUP_RID_USERS;
-  info->usri3_profile = out.Copy(*texts[8]);
-  info->usri3_home_dir_drive = out.Copy(*texts[9]);
-  info->usri3_logon_hours = out.Bytes(21);
-  std::memset(info->usri3_logon_hours, 0xFF, 21);
-  *buffer = out.Block();
-  return NERR_Success;
+  return MakeUserInfo3(Model::Record(model_->objects[index]), buffer);
 }
 
 NET_API_STATUS DomainStore::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE buffer,
                                            LPDWORD parameterError) {
   if (parameterError) *parameterError = PARM_ERROR_NONE;
-  auto refuse = [&](DWORD parm) {
-    if (parameterError) *parameterError = parm;
-    return static_cast<NET_API_STATUS>(ERROR_INVALID_PARAMETER);
-  };
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
-  if (!user || !buffer) return refuse(PARM_ERROR_UNKNOWN);
+  if (!user || !buffer) {
+    if (parameterError) *parameterError = PARM_ERROR_UNKNOWN;
+    return ERROR_INVALID_PARAMETER;
+  }
   if (level != 3 && level != 1008 && level != 1009) return ERROR_INVALID_LEVEL;
   uint32_t index = FindAccount(user);
   if (index == kNoObject) return NERR_UserNotFound;
-  const DirObject& o = model_->objects[index];
-
-  // A null string leaves its field as it is; an empty one clears it.
+  std::vector<AccountChange> wanted;
+  NET_API_STATUS status = AccountChangesOf(Model::Record(model_->objects[index]), level, buffer, &wanted, parameterError);
+  if (status != NERR_Success) return status;
   std::vector<Change> changes;
-  auto text = [&](uint16_t id, LPCWSTR value) {
-    if (value && Model::First(o, id) != value) changes.emplace_back(id, value);
-  };
-  auto flags = [&](DWORD value) -> bool {
-    DWORD type = value & kAccountTypeMask;
-    if (type == 0 || (type & (type - 1)) != 0) return false;  // exactly one account type
-    if (value != Model::Flags(o)) changes.emplace_back(kAttrUserAccountControl, std::to_wstring(value));
-    return true;
-  };
-  if (level == 3) {
-    const USER_INFO_3* info = reinterpret_cast<const USER_INFO_3*>(buffer);
-    // Renaming an account is not something this store does.
-    if (info->usri3_name && !EqualNoCase(info->usri3_name, Model::First(o, kAttrSamAccountName).c_str()))
-      return refuse(USER_NAME_PARMNUM);
-    if (!flags(info->usri3_flags)) return refuse(USER_FLAGS_PARMNUM);
-    text(kAttrScriptPath, info->usri3_script_path);
-    text(kAttrProfilePath, info->usri3_profile);
-    text(kAttrHomeDirectory, info->usri3_home_dir);
-    text(kAttrDescription, info->usri3_comment);
-    text(kAttrUserWorkstations, info->usri3_workstations);
-    text(kAttrHomeDrive, info->usri3_home_dir_drive);
-    // The full name is displayName; writing back the cn it fell back to adds nothing.
-    const std::wstring& display = Model::First(o, kAttrDisplayName);
-    if (info->usri3_full_name &&
-        !(display.empty() ? Model::First(o, kAttrCn) == info->usri3_full_name : display == info->usri3_full_name))
-      changes.emplace_back(kAttrDisplayName, info->usri3_full_name);
-  } else if (level == 1008) {
-    if (!flags(reinterpret_cast<const USER_INFO_1008*>(buffer)->usri1008_flags)) return refuse(USER_FLAGS_PARMNUM);
-  } else {
-    LPCWSTR script = reinterpret_cast<const USER_INFO_1009*>(buffer)->usri1009_script_path;
-    if (!script) return refuse(USER_SCRIPT_PATH_PARMNUM);
-    text(kAttrScriptPath, script);
-  }
+  for (const AccountChange& c : wanted) changes.emplace_back(model_->AttributeIdFor(c.attribute), c.value);
   return ApplyChanges(index, changes);
 }
 
@@ -709,45 +617,12 @@ NET_API_STATUS DomainStore::NetQueryDisplayInformation(LPCWSTR server, DWORD lev
   std::lock_guard<std::mutex> lock(mutex_);
   if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
   if (level != 1) return ERROR_INVALID_LEVEL;
-  if (entriesRequested == 0) return ERROR_INVALID_PARAMETER;
   const std::vector<uint32_t>& accounts = model_->accountsByRid;
   const auto& objects = model_->objects;
-  // The index is the RID of the last entry already returned (0 at the start).
-  auto first = std::upper_bound(accounts.begin(), accounts.end(), index,
-                                [&](DWORD rid, uint32_t object) { return rid < objects[object].rid; });
-  size_t start = static_cast<size_t>(first - accounts.begin());
-  size_t limit = std::min<size_t>({entriesRequested, kMaxDisplayEntries, accounts.size() - start});
-  size_t count = 0, bytes = 0;
-  for (; count < limit; ++count) {
-    const DirObject& o = objects[accounts[start + count]];
-    const std::wstring& display = Model::First(o, kAttrDisplayName);
-    size_t size = sizeof(NET_DISPLAY_USER) +
-                  (Model::First(o, kAttrSamAccountName).size() + Model::First(o, kAttrDescription).size() +
-                   (display.empty() ? Model::First(o, kAttrCn) : display).size() + 3) *
-                      sizeof(wchar_t);
-    // The preferred length is a wish: at least one entry always comes back.
-    if (count > 0 && preferredMaximumLength != MAX_PREFERRED_LENGTH && bytes + size > preferredMaximumLength)
-      break;
-    bytes += size;
-  }
-  if (count == 0) return NERR_Success;
-  NetBuffer block(sizeof(NET_DISPLAY_USER) * count);
-  block.ReserveBytes(bytes);
-  if (!block.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
-  NET_DISPLAY_USER* entries = reinterpret_cast<NET_DISPLAY_USER*>(block.Block());
-  for (size_t i = 0; i < count; ++i) {
-    const DirObject& o = objects[accounts[start + i]];
-    const std::wstring& display = Model::First(o, kAttrDisplayName);
-    entries[i].usri1_name = block.Copy(Model::First(o, kAttrSamAccountName));
-    entries[i].usri1_comment = block.Copy(Model::First(o, kAttrDescription));
-    entries[i].usri1_flags = Model::Flags(o);
-    entries[i].usri1_full_name = block.Copy(display.empty() ? Model::First(o, kAttrCn) : display);
-    entries[i].usri1_user_id = o.rid;
-    entries[i].usri1_next_index = o.rid;
-  }
-  *returnedEntryCount = static_cast<DWORD>(count);
-  *sortedBuffer = block.Block();
-  return start + count < accounts.size() ? ERROR_MORE_DATA : NERR_Success;
+  return MakeDisplayPage(
+      accounts.size(), [&](size_t i) { return static_cast<DWORD>(objects[accounts[i]].rid); },
+      [&](size_t i) { return Model::Record(objects[accounts[i]]); }, index, entriesRequested,
+      preferredMaximumLength, returnedEntryCount, sortedBuffer);
 }
 
 NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
@@ -781,36 +656,10 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
           !std::binary_search(listed.begin(), listed.end(), a))
         members.push_back(a);
   }
-  size_t start = resumeHandle ? static_cast<size_t>(*resumeHandle) : 0;
-  if (start > members.size()) start = members.size();
-  size_t fixed = level == 0 ? sizeof(GROUP_USERS_INFO_0) : sizeof(GROUP_USERS_INFO_1);
-  size_t count = 0, bytes = 0;
-  for (size_t i = start; i < members.size(); ++i) {
-    size_t size = fixed + (Model::First(model_->objects[members[i]], kAttrSamAccountName).size() + 1) * sizeof(wchar_t);
-    // The preferred length is a wish: at least one entry always comes back.
-    if (count > 0 && preferredMaximumLength != MAX_PREFERRED_LENGTH && bytes + size > preferredMaximumLength) break;
-    bytes += size;
-    ++count;
-  }
-  NetBuffer out(fixed * count);
-  out.ReserveBytes(bytes - fixed * count);
-  if (!out.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
-  for (size_t i = 0; i < count; ++i) {
-    LPWSTR name = out.Copy(Model::First(model_->objects[members[start + i]], kAttrSamAccountName));
-    if (level == 0) {
-      reinterpret_cast<GROUP_USERS_INFO_0*>(out.Block())[i].grui0_name = name;
-    } else {
-      GROUP_USERS_INFO_1& entry = reinterpret_cast<GROUP_USERS_INFO_1*>(out.Block())[i];
-      entry.grui1_name = name;
-      entry.grui1_attributes = SE_GROUP_MANDATORY | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_ENABLED;
-    }
-  }
-  *buffer = out.Block();
-  *entriesRead = static_cast<DWORD>(count);
-  *totalEntries = static_cast<DWORD>(members.size() - start);
-  bool more = start + count < members.size();
-  if (resumeHandle) *resumeHandle = more ? static_cast<DWORD_PTR>(start + count) : 0;
-  return more ? ERROR_MORE_DATA : NERR_Success;
+  std::vector<std::wstring> names;
+  names.reserve(members.size());
+  for (uint32_t m : members) names.push_back(Model::First(model_->objects[m], kAttrSamAccountName));
+  return MakeGroupUsersPage(names, level, buffer, preferredMaximumLength, entriesRead, totalEntries, resumeHandle);
 }
 
 DWORD DomainStore::DsGetDcNameA(LPCSTR computer, LPCSTR domain, GUID* /*domainGuid*/, LPCSTR /*site*/, ULONG flags,
@@ -823,34 +672,7 @@ DWORD DomainStore::DsGetDcNameA(LPCSTR computer, LPCSTR domain, GUID* /*domainGu
   if (domain && *domain && !EqualNoCase(Utf8ToWide(domain), model_->netbios) &&
       !EqualNoCase(Utf8ToWide(domain), model_->dns))
     return ERROR_NO_SUCH_DOMAIN;
-  bool flat = (flags & DS_RETURN_FLAT_NAME) != 0;
-  std::string controller = "\\\\" + WideToUtf8(model_->controller);
-  if (!flat) controller += "." + WideToUtf8(model_->dns);
-  std::string texts[] = {controller, "\\\\127.0.0.1", WideToUtf8(flat ? model_->netbios : model_->dns),
-                         WideToUtf8(model_->dns), "Default-First-Site-Name"};
-  size_t bytes = sizeof(DOMAIN_CONTROLLER_INFOA);
-  for (const std::string& t : texts) bytes += t.size() + 1;
-  char* block = static_cast<char*>(std::calloc(1, bytes));
-  if (!block) return ERROR_NOT_ENOUGH_MEMORY;
-  DOMAIN_CONTROLLER_INFOA* dc = reinterpret_cast<DOMAIN_CONTROLLER_INFOA*>(block);
-  char* next = block + sizeof(DOMAIN_CONTROLLER_INFOA);
-  char* copies[5];
-  for (int i = 0; i < 5; ++i) {
-    copies[i] = next;
-    std::memcpy(next, texts[i].c_str(), texts[i].size() + 1);
-    next += texts[i].size() + 1;
-  }
-  dc->DomainControllerName = copies[0];
-  dc->DomainControllerAddress = copies[1];
-  dc->DomainControllerAddressType = DS_INET_ADDRESS;
-  dc->DomainName = copies[2];
-  dc->DnsForestName = copies[3];
-  dc->Flags = DS_PDC_FLAG | DS_GC_FLAG | DS_DS_FLAG | DS_KDC_FLAG | DS_WRITABLE_FLAG |
-              (flat ? 0u : DS_DNS_CONTROLLER_FLAG);
-  dc->DcSiteName = copies[4];
-  dc->ClientSiteName = copies[4];
-  *info = dc;
-  return NERR_Success;
+  return MakeDcInfo(model_->controller, model_->netbios, model_->dns, flags, info);
 }
 
 NET_API_STATUS DomainStore::NetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE* buffer) {
@@ -861,13 +683,7 @@ NET_API_STATUS DomainStore::NetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE*
   if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
   if (domain && *domain && !EqualNoCase(domain, model_->netbios.c_str()) && !EqualNoCase(domain, model_->dns.c_str()))
     return NERR_DCNotFound;
-  NetBuffer out(0);
-  std::wstring name = L"\\\\" + model_->controller;
-  out.Reserve(name);
-  if (!out.Allocate()) return ERROR_NOT_ENOUGH_MEMORY;
-  out.Copy(name);
-  *buffer = out.Block();
-  return NERR_Success;
+  return MakeDcName(model_->controller, buffer);
 }
 
 }  // namespace qel
