@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/domain/ads_columns.h"
 #include "platform/domain/dn.h"
 #include "platform/domain/domain_text.h"
 #include "platform/domain/ldap_filter.h"
@@ -16,30 +17,6 @@ namespace qel {
 namespace {
 
 enum class Provider { kLdap, kGc };
-
-// The ADSI type of an attribute's values.
-ADSTYPE SyntaxOf(const std::wstring& name) {
-  static const wchar_t* const kDn[] = {L"distinguishedName", L"objectCategory", L"member", L"memberOf",
-                                       L"manager", L"managedBy"};
-  static const wchar_t* const kInteger[] = {L"userAccountControl", L"primaryGroupID", L"sAMAccountType",
-                                            L"instanceType", L"systemFlags", L"groupType"};
-  for (const wchar_t* n : kDn)
-    if (EqualNoCase(name.c_str(), n)) return ADSTYPE_DN_STRING;
-  for (const wchar_t* n : kInteger)
-    if (EqualNoCase(name.c_str(), n)) return ADSTYPE_INTEGER;
-  if (EqualNoCase(name.c_str(), L"isDeleted") || EqualNoCase(name.c_str(), L"isCriticalSystemObject"))
-    return ADSTYPE_BOOLEAN;
-  return ADSTYPE_CASE_IGNORE_STRING;
-}
-
-// Attributes that Windows does not replicate to the global catalog.
-bool OutsideGlobalCatalog(const std::wstring& name) {
-  static const wchar_t* const kNames[] = {L"scriptPath", L"profilePath", L"homeDirectory", L"homeDrive",
-                                          L"userWorkstations"};
-  for (const wchar_t* n : kNames)
-    if (EqualNoCase(name.c_str(), n)) return true;
-  return false;
-}
 
 struct ParsedPath {
   Provider provider = Provider::kLdap;
@@ -77,42 +54,6 @@ HRESULT ParsePath(const DomainStore& store, const wchar_t* adsPath, ParsedPath* 
   }
   out->dn = rest.empty() ? store.NamingContext() : rest;
   return S_OK;
-}
-
-// A column: the ADSVALUE array and every string in one block (hReserved).
-bool FillColumn(const std::wstring& name, ADSTYPE type, const std::vector<std::wstring>& values,
-                ADS_SEARCH_COLUMN* column) {
-  size_t bytes = sizeof(ADSVALUE) * values.size() + (name.size() + 1) * sizeof(wchar_t);
-  for (const std::wstring& v : values) bytes += (v.size() + 1) * sizeof(wchar_t);
-  BYTE* block = static_cast<BYTE*>(std::calloc(1, bytes));
-  if (!block) return false;
-  ADSVALUE* array = reinterpret_cast<ADSVALUE*>(block);
-  wchar_t* next = reinterpret_cast<wchar_t*>(block + sizeof(ADSVALUE) * values.size());
-  auto copy = [&](const std::wstring& text) {
-    wchar_t* out = next;
-    std::memcpy(out, text.c_str(), (text.size() + 1) * sizeof(wchar_t));
-    next += text.size() + 1;
-    return out;
-  };
-  for (size_t i = 0; i < values.size(); ++i) {
-    array[i].dwType = type;
-    if (type == ADSTYPE_INTEGER) {
-      unsigned long v = 0;
-      ParseUInt32(WideToUtf8(values[i]), &v);
-      array[i].Integer = static_cast<DWORD>(v);
-    } else if (type == ADSTYPE_BOOLEAN) {
-      array[i].Boolean = EqualNoCase(values[i].c_str(), L"TRUE") ? 1 : 0;
-    } else {
-      // Every string member of the union is the same pointer.
-      array[i].CaseIgnoreString = copy(values[i]);
-    }
-  }
-  column->pszAttrName = copy(name);
-  column->dwADsType = type;
-  column->pADsValues = array;
-  column->dwNumValues = static_cast<DWORD>(values.size());
-  column->hReserved = block;
-  return true;
 }
 
 }  // namespace
@@ -354,16 +295,11 @@ HRESULT DomainSearch::GetColumn(ADS_SEARCH_HANDLE handle, const wchar_t* name, A
       values = *found;
     }
   }
-  if (!FillColumn(attribute, SyntaxOf(attribute), values, column)) return E_OUTOFMEMORY;
+  if (!FillAdsColumn(attribute, AdsSyntaxOf(attribute), values, column)) return E_OUTOFMEMORY;
   return S_OK;
 }
 
-HRESULT DomainSearch::FreeColumn(ADS_SEARCH_COLUMN* column) {
-  if (!column || !column->hReserved) return E_ADS_BAD_PARAMETER;
-  std::free(column->hReserved);
-  std::memset(column, 0, sizeof(*column));
-  return S_OK;
-}
+HRESULT DomainSearch::FreeColumn(ADS_SEARCH_COLUMN* column) { return FreeAdsColumn(column); }
 
 HRESULT DomainSearch::AbandonSearch(ADS_SEARCH_HANDLE handle) {
   State* s = Find(handle);
@@ -444,7 +380,7 @@ HRESULT DomainDirectory::GetObjectString(const wchar_t* adsPath, const wchar_t* 
       if (!values) return E_ADS_PROPERTY_NOT_FOUND;
       result = values->front();
       // Numbers and booleans come back as VT_I4 / VT_BOOL, not as strings.
-      ADSTYPE type = SyntaxOf(name);
+      ADSTYPE type = AdsSyntaxOf(name);
       text = type != ADSTYPE_INTEGER && type != ADSTYPE_BOOLEAN;
     }
   }
