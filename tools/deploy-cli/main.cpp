@@ -1,15 +1,23 @@
-// qel-deploy: one whole deployment run on the host, against the domain store.
+// qel-deploy: one whole deployment run on the host, against the domain store
+// or a Samba Active Directory domain.
 //
-//   qel-deploy --domain FILE --root DIR (add|remove) [--user ACCOUNT]...
-//              [--container DN]... [--center-ip A.B.C.D] [--package PATH]
+//   qel-deploy (--domain FILE | --samba SMBCONF [--kerberos] [--server HOST])
+//              --root DIR (add|remove) [--user ACCOUNT]... [--container DN]...
+//              [--center-ip A.B.C.D] [--package PATH]
 //              [--no-copy-when-exist] [--remove-when-exist]
-//   qel-deploy --domain FILE --list
+//   qel-deploy (--domain FILE | --samba SMBCONF ...) --list
 //
 // DIR holds the domain controller's Windows world: DIR/C is drive C,
 // DIR/registry.reg its registry (with the Netlogon service's "Scripts"
 // value), the NETLOGON scripts folder below C:\WINDOWS, and the wizard's
 // folder C:\Program Files\Orvane with the QelCheck.exe to stage. PATH is the
 // install package as a Windows path of that world (C:\...).
+//
+// With --samba the accounts and the directory are those of the Samba
+// controller SMBCONF configures, reached as root on it (its privileged
+// socket) or, with --kerberos, with the caller's Kerberos ticket. The
+// NETLOGON folder is the one its [netlogon] share serves, and the registry
+// of DIR is made to name it.
 //
 // The selection becomes the wizard's node list; the run goes on a worker
 // thread as on the progress page, and its lines are printed as the page
@@ -25,6 +33,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,6 +45,9 @@
 #include "platform/domain/domain_store.h"
 #include "platform/domain/domain_text.h"
 #include "platform/host/host_ports.h"
+#ifdef QEL_HAVE_SAMBA
+#include "platform/samba/samba_domain.h"
+#endif
 #include "res/string_table.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
@@ -43,12 +56,16 @@ namespace qel {
 namespace {
 
 const char kUsage[] =
-    "usage: qel-deploy --domain FILE --root DIR (add|remove) [--user ACCOUNT]... [--container DN]...\n"
+    "usage: qel-deploy DOMAIN --root DIR (add|remove) [--user ACCOUNT]... [--container DN]...\n"
     "                  [--center-ip A.B.C.D] [--package PATH] [--no-copy-when-exist] [--remove-when-exist]\n"
-    "       qel-deploy --domain FILE --list\n";
+    "       qel-deploy DOMAIN --list\n"
+    "DOMAIN: --domain FILE | --samba SMBCONF [--kerberos] [--server HOST]\n";
 
 struct Options {
   std::string domain;
+  std::string samba;
+  bool kerberos = false;
+  std::string server;
   std::string root;
   int operation = OP_NONE;
   std::vector<std::string> users;
@@ -91,6 +108,12 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     std::string text;
     if (arg == "--domain") {
       if (!value(&options->domain)) return false;
+    } else if (arg == "--samba") {
+      if (!value(&options->samba)) return false;
+    } else if (arg == "--kerberos") {
+      options->kerberos = true;
+    } else if (arg == "--server") {
+      if (!value(&options->server)) return false;
     } else if (arg == "--root") {
       if (!value(&options->root)) return false;
     } else if (arg == "--user") {
@@ -121,7 +144,9 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       return Fail("unknown argument \"" + arg + "\"");
     }
   }
-  if (options->domain.empty()) return Fail("--domain is required");
+  if (options->domain.empty() == options->samba.empty()) return Fail("give the domain: --domain FILE or --samba SMBCONF");
+  if (options->samba.empty() && (options->kerberos || !options->server.empty()))
+    return Fail("--kerberos and --server belong to --samba");
   if (options->list) return true;
   if (options->root.empty()) return Fail("--root is required");
   if (options->operation == OP_NONE) return Fail("give the operation: add or remove");
@@ -137,25 +162,84 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return true;
 }
 
-std::string FirstValue(DomainStore& store, const DirObject& object, uint16_t attribute) {
-  const std::vector<std::wstring>* values = store.Values(object, attribute);
-  return values != nullptr && !values->empty() ? WideToUtf8((*values)[0]) : std::string();
+// "name<TAB>script path" for every account, in RID order, as the account
+// calls list and read them.
+bool ListAccounts() {
+  IAccountStore& accounts = *Ports().accounts;
+  DWORD index = 0;
+  for (;;) {
+    DWORD returned = 0;
+    PVOID buffer = nullptr;
+    NET_API_STATUS status =
+        accounts.NetQueryDisplayInformation(nullptr, 1, index, 100, MAX_PREFERRED_LENGTH, &returned, &buffer);
+    if (status != NERR_Success && status != static_cast<NET_API_STATUS>(ERROR_MORE_DATA))
+      return Fail("the accounts cannot be listed (" + std::to_string(status) + ")");
+    const NET_DISPLAY_USER* users = static_cast<const NET_DISPLAY_USER*>(buffer);
+    for (DWORD i = 0; i < returned; ++i) {
+      LPBYTE info = nullptr;
+      std::string script;
+      if (accounts.NetUserGetInfo(nullptr, users[i].usri1_name, 3, &info) == NERR_Success) {
+        script = WideToUtf8(reinterpret_cast<USER_INFO_3*>(info)->usri3_script_path);
+        accounts.NetApiBufferFree(info);
+      }
+      std::printf("%s\t%s\n", WideToUtf8(users[i].usri1_name).c_str(), script.c_str());
+      index = users[i].usri1_next_index;
+    }
+    if (buffer != nullptr) accounts.NetApiBufferFree(buffer);
+    if (status == NERR_Success || returned == 0) return true;
+  }
 }
 
-// "name<TAB>script path" for every account, in RID order.
-void ListAccounts(DomainStore& store) {
-  auto lock = store.ReadLock();
-  for (uint32_t index : store.AccountsByRid()) {
-    const DirObject& object = store.Object(index);
-    std::printf("%s\t%s\n", FirstValue(store, object, kAttrSamAccountName).c_str(),
-                FirstValue(store, object, kAttrScriptPath).c_str());
+// `value` for use inside a search filter.
+std::wstring FilterEscape(const std::wstring& value) {
+  std::wstring out;
+  for (wchar_t c : value) {
+    if (c == L'*' || c == L'(' || c == L')' || c == L'\\') {
+      wchar_t hex[4];
+      std::swprintf(hex, 4, L"\\%02x", static_cast<unsigned>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
   }
+  return out;
+}
+
+// The first value of `attribute` of the objects `filter` finds at `adsPath`
+// (base scope or subtree); *found says whether there was one.
+HRESULT DirectoryLookup(const std::wstring& adsPath, bool subtree, const std::wstring& filter,
+                        const wchar_t* attribute, std::vector<std::wstring>* values, bool* found) {
+  *found = false;
+  IDirectorySearchPort* search = nullptr;
+  HRESULT hr = Directory().BindSearch(adsPath.c_str(), &search);
+  if (FAILED(hr)) return hr;
+  ADS_SEARCHPREF_INFO scope = {};
+  scope.dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
+  scope.vValue.dwType = ADSTYPE_INTEGER;
+  scope.vValue.Integer = subtree ? ADS_SCOPE_SUBTREE : ADS_SCOPE_BASE;
+  ADS_SEARCH_HANDLE handle = nullptr;
+  const wchar_t* attributes[] = {attribute};
+  hr = search->SetSearchPreference(&scope, 1);
+  if (SUCCEEDED(hr)) hr = search->ExecuteSearch(filter.c_str(), attributes, 1, &handle);
+  if (SUCCEEDED(hr) && (hr = search->GetFirstRow(handle)) == S_OK) {
+    *found = true;
+    ADS_SEARCH_COLUMN column;
+    if (SUCCEEDED(search->GetColumn(handle, attribute, &column))) {
+      for (DWORD i = 0; i < column.dwNumValues; ++i)
+        if (column.pADsValues[i].CaseIgnoreString) values->push_back(column.pADsValues[i].CaseIgnoreString);
+      search->FreeColumn(&column);
+    }
+  }
+  if (hr == S_ADS_NOMORE_ROWS) hr = S_OK;
+  if (handle != nullptr) search->CloseSearchHandle(handle);
+  search->Release();
+  return hr;
 }
 
 // The selection as the user page would leave it: every named account and
 // container, selected, at the top level. Nothing is changed when a name is
 // unknown.
-bool BuildSelection(DomainStore& store, const Options& options) {
+bool BuildSelection(const std::wstring& namingContext, const Options& options) {
   ClearUserNodes();
   auto append = [](USER_NODE* node) {
     node->bSelected = TRUE;
@@ -165,37 +249,39 @@ bool BuildSelection(DomainStore& store, const Options& options) {
   for (const std::string& user : options.users) {
     std::wstring name;
     if (!Utf8ToWide(user, &name)) return Fail("account name \"" + user + "\" is not UTF-8 text");
-    uint32_t index = store.FindAccount(name);
-    if (index == kNoObject) return Fail("no account \"" + user + "\" in the domain");
-    std::string logonName, displayName;
-    {
-      auto lock = store.ReadLock();
-      logonName = FirstValue(store, store.Object(index), kAttrSamAccountName);
-      displayName = FirstValue(store, store.Object(index), kAttrCn);
-    }
+    LPBYTE info = nullptr;
+    NET_API_STATUS status = Ports().accounts->NetUserGetInfo(nullptr, name.c_str(), 3, &info);
+    if (status == NERR_UserNotFound) return Fail("no account \"" + user + "\" in the domain");
+    if (status != NERR_Success) return Fail("the account \"" + user + "\" cannot be read (" + std::to_string(status) + ")");
+    std::wstring logonName = reinterpret_cast<USER_INFO_3*>(info)->usri3_name;
+    Ports().accounts->NetApiBufferFree(info);
     // The tree shows the account's common name, as the directory gives it.
+    std::vector<std::wstring> cn;
+    bool found = false;
+    DirectoryLookup(L"LDAP://" + namingContext, true, L"(sAMAccountName=" + FilterEscape(logonName) + L")", L"cn", &cn, &found);
+    std::wstring wideDisplay = cn.empty() ? logonName : cn.front();
     char ansiName[MAX_PATH] = {};
-    std::wstring wideDisplay = Utf8ToWide(displayName.empty() ? logonName : displayName);
     CodePage().WideCharToMultiByte(CP_ACP, 0, wideDisplay.c_str(), -1, ansiName, sizeof ansiName - 1, nullptr,
                                    nullptr);
-    append(NewUserNode(ansiName, nullptr, Utf8ToWide(logonName).c_str(), UserType));
+    append(NewUserNode(ansiName, nullptr, logonName.c_str(), UserType));
   }
   for (const std::string& container : options.containers) {
     std::wstring dn;
     if (!Utf8ToWide(container, &dn)) return Fail("\"" + container + "\" is not UTF-8 text");
-    uint32_t index = store.FindObject(dn);
-    bool isAccount = false;
-    std::string canonical;
-    if (index != kNoObject) {
-      auto lock = store.ReadLock();
-      const DirObject& object = store.Object(index);
-      isAccount = object.account;
-      canonical = WideToUtf8(object.dn);
-      if (object.deleted) index = kNoObject;
+    std::vector<std::wstring> classes, canonical;
+    bool found = false;
+    HRESULT hr = DirectoryLookup(L"LDAP://" + dn, false, L"(!(isDeleted=TRUE))", L"objectClass", &classes, &found);
+    if (found) DirectoryLookup(L"LDAP://" + dn, false, L"(objectClass=*)", L"distinguishedName", &canonical, &found);
+    if (!found || canonical.empty()) {
+      if (hr == kDirNoSuchObject || hr == E_ADS_BAD_PATHNAME || SUCCEEDED(hr))
+        return Fail("no container \"" + container + "\" in the domain");
+      return Fail("the container \"" + container + "\" cannot be read (" + std::to_string(static_cast<unsigned>(hr)) + ")");
     }
-    if (index == kNoObject) return Fail("no container \"" + container + "\" in the domain");
-    if (isAccount) return Fail("\"" + container + "\" is an account, not a container: use --user");
-    append(NewUserNode(canonical.c_str(), Utf8ToWide(canonical).c_str(), nullptr, OUType));
+    for (const std::wstring& c : classes)
+      if (EqualNoCase(c, L"user") || EqualNoCase(c, L"computer"))
+        return Fail("\"" + container + "\" is an account, not a container: use --user");
+    std::string text = WideToUtf8(canonical.front());
+    append(NewUserNode(text.c_str(), canonical.front().c_str(), nullptr, OUType));
   }
   return true;
 }
@@ -297,38 +383,77 @@ int Main(int argc, char** argv) {
     return 2;
   }
 
-  DomainStore store;
-  DomainError error;
-  if (!store.Load(options.domain, &error)) {
-    Fail("cannot load the domain: " + error.ToString());
-    return 1;
-  }
-  if (options.list) {
-    ListAccounts(store);
-    return 0;
-  }
-
+  // The domain: the store of a domain file, or a Samba controller.
+  std::unique_ptr<DomainStore> store;
+#ifdef QEL_HAVE_SAMBA
+  std::unique_ptr<SambaDomain> samba;
+#endif
+  std::unique_ptr<IDirectoryPort> storeDirectory;
+  IAccountStore* accounts = nullptr;
+  IDirectoryPort* directoryPort = nullptr;
+  std::wstring namingContext;
   HostConfig config;
   config.root = options.root;
   config.registryFile = options.root + "/registry.reg";
-  config.computerName = WideToUtf8(store.ControllerName());
-  if (config.computerName.empty()) config.computerName = "DC01";
-  config.shares["\\\\" + config.computerName + "\\NetLogon"] =
-      "C:\\WINDOWS\\SYSVOL\\sysvol\\" + WideToUtf8(store.DnsName()) + "\\scripts";
-  if (access(config.registryFile.c_str(), R_OK) != 0) {
+  DomainError error;
+  if (!options.domain.empty()) {
+    store.reset(new DomainStore);
+    if (!store->Load(options.domain, &error)) {
+      Fail("cannot load the domain: " + error.ToString());
+      return 1;
+    }
+    storeDirectory.reset(new DomainDirectory(*store));
+    accounts = store.get();
+    directoryPort = storeDirectory.get();
+    namingContext = store->NamingContext();
+    config.computerName = WideToUtf8(store->ControllerName());
+    if (config.computerName.empty()) config.computerName = "DC01";
+    config.shares["\\\\" + config.computerName + "\\NetLogon"] =
+        "C:\\WINDOWS\\SYSVOL\\sysvol\\" + WideToUtf8(store->DnsName()) + "\\scripts";
+  } else {
+#ifdef QEL_HAVE_SAMBA
+    samba.reset(new SambaDomain);
+    std::string why;
+    if (!samba->Open(options.samba, options.kerberos ? LdapCredentials::kKerberos : LdapCredentials::kMachine,
+                     options.server, &why)) {
+      Fail("cannot open the Samba domain: " + why);
+      return 1;
+    }
+    accounts = &samba->accounts();
+    directoryPort = &samba->directory();
+    namingContext = Utf8ToWide(samba->namingContext());
+    samba->Configure(&config);
+#else
+    Fail("this build has no Samba support (it needs libldap-dev and libsasl2-dev)");
+    return 2;
+#endif
+  }
+  Ports().accounts = accounts;
+  Ports().directory = directoryPort;
+  if (options.list) return ListAccounts() ? 0 : 1;
+
+  if (!options.domain.empty() && access(config.registryFile.c_str(), R_OK) != 0) {
     Fail("no registry file " + config.registryFile + " in the root");
     return 2;
   }
   HostPlatform platform(config);
-  Ports().accounts = &store;
-  DomainDirectory directory(store);
-  Ports().directory = &directory;
+  Ports().accounts = accounts;
+  Ports().directory = directoryPort;
+#ifdef QEL_HAVE_SAMBA
+  if (samba) {
+    std::string why;
+    if (!samba->RegisterScriptsFolder(&why)) {
+      Fail(why);
+      return 1;
+    }
+  }
+#endif
   _NCOvLogHolder log;
   if (!LoadNetApiEntryPoints()) {
     Fail("the account entry points cannot be loaded");
     return 1;
   }
-  if (!BuildSelection(store, options)) return 2;
+  if (!BuildSelection(namingContext, options)) return 2;
   if (!options.package.empty() && Files().GetFileAttributesA(options.package.c_str()) == INVALID_FILE_ATTRIBUTES) {
     Fail("no install package " + options.package);
     ClearUserNodes();
@@ -384,7 +509,7 @@ int Main(int argc, char** argv) {
   if (!worker.result) status = 1;
   else if (stopped) status = 130;
   else if (engine.m_nSucceeded != engine.m_nTotal) status = 3;
-  if (!store.Flush(&error)) {
+  if (store && !store->Flush(&error)) {
     Fail("cannot write the domain: " + error.ToString());
     status = 1;
   }

@@ -1,0 +1,256 @@
+#include "platform/samba/samba_accounts.h"
+
+#include <ldap.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <map>
+#include <set>
+
+#include "platform/domain/domain_text.h"
+
+namespace qel {
+
+namespace {
+
+const std::vector<std::string> kAccountAttributes = {
+    "sAMAccountName", "homeDirectory", "description", "scriptPath", "displayName", "cn",
+    "userWorkstations", "profilePath", "homeDrive", "userAccountControl", "objectSid"};
+
+AccountRecord RecordOf(const LdapEntry& entry) {
+  AccountRecord a;
+  a.name = Utf8ToWide(entry.First("sAMAccountName"));
+  a.homeDir = Utf8ToWide(entry.First("homeDirectory"));
+  a.comment = Utf8ToWide(entry.First("description"));
+  a.scriptPath = Utf8ToWide(entry.First("scriptPath"));
+  a.displayName = Utf8ToWide(entry.First("displayName"));
+  a.cn = Utf8ToWide(entry.First("cn"));
+  a.workstations = Utf8ToWide(entry.First("userWorkstations"));
+  a.profile = Utf8ToWide(entry.First("profilePath"));
+  a.homeDrive = Utf8ToWide(entry.First("homeDrive"));
+  std::string flags = entry.First("userAccountControl");
+  // The directory keeps the flags as a signed 32-bit number.
+  if (!flags.empty()) a.flags = static_cast<DWORD>(std::strtoll(flags.c_str(), nullptr, 10));
+  a.rid = RidOfSid(entry.First("objectSid"));
+  return a;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// The parameter number of the field behind an attribute, for a refused write.
+DWORD ParameterOf(const std::wstring& attribute) {
+  if (attribute == L"scriptPath") return USER_SCRIPT_PATH_PARMNUM;
+  if (attribute == L"userAccountControl") return USER_FLAGS_PARMNUM;
+  if (attribute == L"homeDirectory") return USER_HOME_DIR_PARMNUM;
+  if (attribute == L"description") return USER_COMMENT_PARMNUM;
+  if (attribute == L"displayName") return USER_FULL_NAME_PARMNUM;
+  if (attribute == L"userWorkstations") return USER_WORKSTATIONS_PARMNUM;
+  return PARM_ERROR_UNKNOWN;
+}
+
+}  // namespace
+
+NET_API_STATUS NetStatusOfLdap(int code) {
+  switch (code) {
+    case LDAP_SUCCESS: return NERR_Success;
+    case LDAP_INSUFFICIENT_ACCESS:
+    case LDAP_STRONG_AUTH_REQUIRED:
+    case LDAP_INAPPROPRIATE_AUTH:
+    case LDAP_INVALID_CREDENTIALS: return ERROR_ACCESS_DENIED;
+    case LDAP_CONSTRAINT_VIOLATION:
+    case LDAP_UNWILLING_TO_PERFORM:
+    case LDAP_INVALID_SYNTAX:
+    case LDAP_OBJECT_CLASS_VIOLATION:
+    case LDAP_UNDEFINED_TYPE: return ERROR_INVALID_PARAMETER;
+    case LDAP_NO_SUCH_OBJECT: return NERR_UserNotFound;
+    case LDAP_SERVER_DOWN:
+    case LDAP_CONNECT_ERROR:
+    case LDAP_TIMEOUT:
+    case LDAP_BUSY:
+    case LDAP_UNAVAILABLE: return kServerUnavailable;
+    case LDAP_NO_MEMORY: return ERROR_NOT_ENOUGH_MEMORY;
+    default: return ERROR_GEN_FAILURE;
+  }
+}
+
+DWORD RidOfSid(const std::string& sid) {
+  // Revision, count of sub-authorities, 6-byte authority, then the
+  // sub-authorities as little-endian 32-bit numbers; the RID is the last.
+  if (sid.size() < 8) return 0;
+  size_t count = static_cast<unsigned char>(sid[1]);
+  if (count == 0 || sid.size() != 8 + 4 * count) return 0;
+  const unsigned char* last = reinterpret_cast<const unsigned char*>(sid.data()) + 8 + 4 * (count - 1);
+  return static_cast<DWORD>(last[0]) | static_cast<DWORD>(last[1]) << 8 | static_cast<DWORD>(last[2]) << 16 |
+         static_cast<DWORD>(last[3]) << 24;
+}
+
+SambaAccounts::SambaAccounts(LdapLink& ldap, const SambaConfig& config, const std::string& namingContext)
+    : ldap_(ldap), config_(config), namingContext_(namingContext) {}
+
+bool SambaAccounts::IsLocalServer(LPCWSTR server) const {
+  if (!server || !*server) return true;
+  std::string name = WideToUtf8(server);
+  if (name.size() > 2 && name[0] == '\\' && name[1] == '\\') name = name.substr(2);
+  return AsciiEqualNoCase(name, config_.netbiosName) ||
+         AsciiEqualNoCase(name, config_.netbiosName + "." + config_.DnsDomain());
+}
+
+NET_API_STATUS SambaAccounts::FindAccount(const std::wstring& name, AccountRecord* record, std::string* dn) {
+  std::string filter = "(&(objectClass=user)(sAMAccountName=" + LdapFilterEscape(WideToUtf8(name)) + "))";
+  std::string cookie;
+  std::vector<LdapEntry> found;
+  int rc = ldap_.SearchPage(namingContext_, LdapScope::kSubtree, filter, kAccountAttributes, 0, 0, &cookie, &found);
+  if (rc != LDAP_SUCCESS) return NetStatusOfLdap(rc);
+  if (found.empty()) return NERR_UserNotFound;
+  *record = RecordOf(found.front());
+  if (dn) *dn = found.front().dn;
+  return NERR_Success;
+}
+
+NET_API_STATUS SambaAccounts::NetApiBufferFree(LPVOID buffer) {
+  std::free(buffer);
+  return NERR_Success;
+}
+
+NET_API_STATUS SambaAccounts::NetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE* buffer) {
+  if (!buffer) return ERROR_INVALID_PARAMETER;
+  *buffer = nullptr;
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (!user) return ERROR_INVALID_PARAMETER;
+  if (level != 3) return ERROR_INVALID_LEVEL;
+  AccountRecord record;
+  NET_API_STATUS status = FindAccount(user, &record, nullptr);
+  if (status != NERR_Success) return status;
+  return MakeUserInfo3(record, buffer);
+}
+
+NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE buffer,
+                                             LPDWORD parameterError) {
+  if (parameterError) *parameterError = PARM_ERROR_NONE;
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (!user || !buffer) {
+    if (parameterError) *parameterError = PARM_ERROR_UNKNOWN;
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (level != 3 && level != 1008 && level != 1009) return ERROR_INVALID_LEVEL;
+  AccountRecord current;
+  std::string dn;
+  NET_API_STATUS status = FindAccount(user, &current, &dn);
+  if (status != NERR_Success) return status;
+  std::vector<AccountChange> changes;
+  status = AccountChangesOf(current, level, buffer, &changes, parameterError);
+  if (status != NERR_Success || changes.empty()) return status;
+  std::vector<LdapModification> modifications;
+  for (const AccountChange& c : changes) modifications.push_back({WideToUtf8(c.attribute), WideToUtf8(c.value)});
+  int rc = ldap_.Modify(dn, modifications);
+  status = NetStatusOfLdap(rc);
+  if (status == ERROR_INVALID_PARAMETER && parameterError)
+    *parameterError = changes.size() == 1 ? ParameterOf(changes.front().attribute) : PARM_ERROR_UNKNOWN;
+  return status;
+}
+
+NET_API_STATUS SambaAccounts::NetQueryDisplayInformation(LPCWSTR server, DWORD level, DWORD index,
+                                                         DWORD entriesRequested, DWORD preferredMaximumLength,
+                                                         LPDWORD returnedEntryCount, PVOID* sortedBuffer) {
+  if (!returnedEntryCount || !sortedBuffer) return ERROR_INVALID_PARAMETER;
+  *returnedEntryCount = 0;
+  *sortedBuffer = nullptr;
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (level != 1) return ERROR_INVALID_LEVEL;
+  if (entriesRequested == 0) return ERROR_INVALID_PARAMETER;
+  std::lock_guard<std::mutex> lock(listingMutex_);
+  if (index == 0 || !haveListing_) {
+    std::vector<LdapEntry> entries;
+    int rc = ldap_.SearchAll(namingContext_, LdapScope::kSubtree, "(objectClass=user)", kAccountAttributes, &entries);
+    if (rc != LDAP_SUCCESS) {
+      haveListing_ = false;
+      return NetStatusOfLdap(rc);
+    }
+    listing_.clear();
+    for (const LdapEntry& e : entries) listing_.push_back(RecordOf(e));
+    std::sort(listing_.begin(), listing_.end(),
+              [](const AccountRecord& a, const AccountRecord& b) { return a.rid < b.rid; });
+    haveListing_ = true;
+  }
+  return MakeDisplayPage(
+      listing_.size(), [&](size_t i) { return listing_[i].rid; }, [&](size_t i) { return listing_[i]; }, index,
+      entriesRequested, preferredMaximumLength, returnedEntryCount, sortedBuffer);
+}
+
+NET_API_STATUS SambaAccounts::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
+                                               DWORD preferredMaximumLength, LPDWORD entriesRead,
+                                               LPDWORD totalEntries, DWORD_PTR* resumeHandle) {
+  if (!buffer || !entriesRead || !totalEntries) return ERROR_INVALID_PARAMETER;
+  *buffer = nullptr;
+  *entriesRead = *totalEntries = 0;
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (level != 0 && level != 1) return ERROR_INVALID_LEVEL;
+  if (!group) return NERR_GroupNotFound;
+  std::string name = LdapFilterEscape(WideToUtf8(group));
+  std::string cookie;
+  std::vector<LdapEntry> groups;
+  int rc = ldap_.SearchPage(namingContext_, LdapScope::kSubtree,
+                            "(&(objectClass=group)(|(sAMAccountName=" + name + ")(cn=" + name + ")))",
+                            {"member", "objectSid"}, 0, 0, &cookie, &groups);
+  if (rc != LDAP_SUCCESS) return NetStatusOfLdap(rc);
+  if (groups.empty()) return NERR_GroupNotFound;
+  const LdapEntry& found = groups.front();
+
+  // The accounts the group names, in the order it names them; then those
+  // whose primary group it is, which the group's own list leaves out, in
+  // RID order.
+  std::vector<LdapEntry> listed, primary;
+  rc = ldap_.SearchAll(namingContext_, LdapScope::kSubtree,
+                       "(&(objectClass=user)(memberOf=" + LdapFilterEscape(found.dn) + "))",
+                       {"sAMAccountName"}, &listed);
+  if (rc != LDAP_SUCCESS) return NetStatusOfLdap(rc);
+  DWORD rid = RidOfSid(found.First("objectSid"));
+  if (rid != 0) {
+    rc = ldap_.SearchAll(namingContext_, LdapScope::kSubtree,
+                         "(&(objectClass=user)(primaryGroupID=" + std::to_string(rid) + "))",
+                         {"sAMAccountName", "objectSid"}, &primary);
+    if (rc != LDAP_SUCCESS) return NetStatusOfLdap(rc);
+  }
+  std::map<std::string, std::wstring> byDn;
+  for (const LdapEntry& e : listed) byDn[Lower(e.dn)] = Utf8ToWide(e.First("sAMAccountName"));
+  std::vector<std::wstring> members;
+  std::set<std::string> seen;
+  if (const std::vector<std::string>* values = found.Find("member"))
+    for (const std::string& dn : *values) {
+      auto it = byDn.find(Lower(dn));
+      if (it != byDn.end() && seen.insert(it->first).second) members.push_back(it->second);
+    }
+  std::sort(primary.begin(), primary.end(), [](const LdapEntry& a, const LdapEntry& b) {
+    return RidOfSid(a.First("objectSid")) < RidOfSid(b.First("objectSid"));
+  });
+  for (const LdapEntry& e : primary)
+    if (seen.insert(Lower(e.dn)).second) members.push_back(Utf8ToWide(e.First("sAMAccountName")));
+  return MakeGroupUsersPage(members, level, buffer, preferredMaximumLength, entriesRead, totalEntries, resumeHandle);
+}
+
+DWORD SambaAccounts::DsGetDcNameA(LPCSTR computer, LPCSTR domain, GUID* /*domainGuid*/, LPCSTR /*site*/,
+                                  ULONG flags, PDOMAIN_CONTROLLER_INFOA* info) {
+  if (!info) return ERROR_INVALID_PARAMETER;
+  *info = nullptr;
+  if (computer && *computer && !IsLocalServer(Utf8ToWide(computer).c_str())) return ERROR_BAD_NETPATH;
+  if (domain && *domain && !AsciiEqualNoCase(domain, config_.workgroup) &&
+      !AsciiEqualNoCase(domain, config_.DnsDomain()))
+    return ERROR_NO_SUCH_DOMAIN;
+  return MakeDcInfo(Utf8ToWide(config_.netbiosName), Utf8ToWide(config_.workgroup), Utf8ToWide(config_.DnsDomain()),
+                    flags, info);
+}
+
+NET_API_STATUS SambaAccounts::NetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE* buffer) {
+  if (!buffer) return ERROR_INVALID_PARAMETER;
+  *buffer = nullptr;
+  if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
+  if (domain && *domain && !AsciiEqualNoCase(WideToUtf8(domain), config_.workgroup) &&
+      !AsciiEqualNoCase(WideToUtf8(domain), config_.DnsDomain()))
+    return NERR_DCNotFound;
+  return MakeDcName(Utf8ToWide(config_.netbiosName), buffer);
+}
+
+}  // namespace qel

@@ -1,0 +1,53 @@
+// The directory of a Samba controller, served as ADSI's IDirectorySearch
+// serves Active Directory: "LDAP://" binds search the domain's partition,
+// "GC://" binds the global catalog (without the attributes Windows keeps out
+// of it), with the core's preferences: scope, page size and size limit.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+#include "platform/ports.h"
+#include "platform/samba/ldap_link.h"
+
+namespace qel {
+
+class SambaDirectory : public IDirectoryPort {
+ public:
+  // `ldap` reaches the domain partition, `gc` the global catalog (it may be
+  // the same link when the controller serves both on one connection).
+  // `serverNames` are the names a path may give for this controller.
+  SambaDirectory(LdapLink& ldap, LdapLink& gc, const std::string& namingContext,
+                 const std::vector<std::string>& serverNames);
+
+  DWORD LoadProvider() override { return 0; }
+  void FreeProvider() override {}
+  HRESULT CoInitialize() override { return S_OK; }
+  void CoUninitialize() override {}
+  HRESULT BindSearch(const wchar_t* adsPath, IDirectorySearchPort** search) override;
+  HRESULT GetObjectString(const wchar_t* adsPath, const wchar_t* attribute, wchar_t* value, DWORD capacity,
+                          DWORD* length, BOOL* isString) override;
+
+  int OpenSearches() const { return open_; }
+
+ private:
+  friend class SambaSearch;
+  struct Path {
+    bool gc = false;
+    bool rootDse = false;
+    std::string dn;
+  };
+  HRESULT ParsePath(const wchar_t* adsPath, Path* out) const;
+
+  LdapLink& ldap_;
+  LdapLink& gc_;
+  std::string namingContext_;
+  std::vector<std::string> serverNames_;
+  std::atomic<int> open_{0};
+};
+
+// The HRESULT of an LDAP result code, as ADSI reports it (0x8007xxxx of the
+// Win32 directory error).
+HRESULT HresultOfLdap(int code);
+
+}  // namespace qel
