@@ -62,7 +62,7 @@ NET_API_STATUS MakeUserInfo3(const AccountRecord& a, LPBYTE* buffer) {
   info->usri3_priv = USER_PRIV_USER;
   info->usri3_home_dir = out.Copy(*texts[1]);
   info->usri3_comment = out.Copy(*texts[2]);
-  info->usri3_flags = a.flags;
+  info->usri3_flags = a.ReportedFlags();
   info->usri3_script_path = out.Copy(*texts[3]);
   info->usri3_full_name = out.Copy(*texts[4]);
   info->usri3_usr_comment = out.Copy(*texts[5]);
@@ -99,6 +99,7 @@ NET_API_STATUS AccountChangesOf(const AccountRecord& current, DWORD level, const
   auto flags = [&](DWORD value) -> bool {
     DWORD type = value & kAccountTypeMask;
     if (type == 0 || (type & (type - 1)) != 0) return false;  // exactly one account type
+    if (current.scriptFlagAlways) value = (value & ~static_cast<DWORD>(UF_SCRIPT)) | (current.flags & UF_SCRIPT);
     if (value != current.flags) changes->push_back(AccountChange{L"userAccountControl", std::to_wstring(value)});
     return true;
   };
@@ -162,7 +163,7 @@ NET_API_STATUS MakeDisplayPage(size_t count, const std::function<DWORD(size_t)>&
     const AccountRecord& a = records[i];
     entries[i].usri1_name = block.Copy(a.name);
     entries[i].usri1_comment = block.Copy(a.comment);
-    entries[i].usri1_flags = a.flags;
+    entries[i].usri1_flags = a.ReportedFlags();
     entries[i].usri1_full_name = block.Copy(a.FullName());
     entries[i].usri1_user_id = a.rid;
     entries[i].usri1_next_index = a.rid;

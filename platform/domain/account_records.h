@@ -28,6 +28,13 @@ struct AccountRecord {
   std::wstring homeDrive;     // homeDrive
   DWORD flags = UF_NORMAL_ACCOUNT;  // userAccountControl as stored
   DWORD rid = 0;
+  // Windows reports every account as running its logon script (UF_SCRIPT)
+  // whatever the directory keeps, and a write never stores that bit: a
+  // directory server drops it. False: the flags as stored, both ways.
+  bool scriptFlagAlways = true;
+
+  // The flags as the calls report them.
+  DWORD ReportedFlags() const { return scriptFlagAlways ? flags | UF_SCRIPT : flags; }
 
   const std::wstring& FullName() const { return displayName.empty() ? cn : displayName; }
 };
@@ -49,7 +56,8 @@ NET_API_STATUS MakeUserInfo3(const AccountRecord& account, LPBYTE* buffer);
 
 // What NetUserSetInfo (levels 3, 1008, 1009) asks to change in `current`:
 // only the fields whose new value differs, a null string leaving its field
-// as it is. Refuses a rename and flags without exactly one account type
+// as it is; the flags compared as reported, and UF_SCRIPT kept as stored
+// when the record says the bit is not written. Refuses a rename and flags without exactly one account type
 // (ERROR_INVALID_PARAMETER, *parameterError naming the field), and other
 // levels (ERROR_INVALID_LEVEL).
 NET_API_STATUS AccountChangesOf(const AccountRecord& current, DWORD level, const BYTE* buffer,

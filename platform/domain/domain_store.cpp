@@ -571,7 +571,9 @@ NET_API_STATUS DomainStore::NetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD l
   if (level != 3) return ERROR_INVALID_LEVEL;
   uint32_t index = FindAccount(user);
   if (index == kNoObject) return NERR_UserNotFound;
-  return MakeUserInfo3(Model::Record(model_->objects[index]), buffer);
+  AccountRecord record = Model::Record(model_->objects[index]);
+  record.scriptFlagAlways = scriptFlagAlways_;
+  return MakeUserInfo3(record, buffer);
 }
 
 NET_API_STATUS DomainStore::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD level, LPBYTE buffer,
@@ -587,7 +589,9 @@ NET_API_STATUS DomainStore::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD l
   uint32_t index = FindAccount(user);
   if (index == kNoObject) return NERR_UserNotFound;
   std::vector<AccountChange> wanted;
-  NET_API_STATUS status = AccountChangesOf(Model::Record(model_->objects[index]), level, buffer, &wanted, parameterError);
+  AccountRecord current = Model::Record(model_->objects[index]);
+  current.scriptFlagAlways = scriptFlagAlways_;
+  NET_API_STATUS status = AccountChangesOf(current, level, buffer, &wanted, parameterError);
   if (status != NERR_Success) return status;
   std::vector<Change> changes;
   for (const AccountChange& c : wanted) changes.emplace_back(model_->AttributeIdFor(c.attribute), c.value);
@@ -621,7 +625,12 @@ NET_API_STATUS DomainStore::NetQueryDisplayInformation(LPCWSTR server, DWORD lev
   const auto& objects = model_->objects;
   return MakeDisplayPage(
       accounts.size(), [&](size_t i) { return static_cast<DWORD>(objects[accounts[i]].rid); },
-      [&](size_t i) { return Model::Record(objects[accounts[i]]); }, index, entriesRequested,
+      [&](size_t i) {
+        AccountRecord record = Model::Record(objects[accounts[i]]);
+        record.scriptFlagAlways = scriptFlagAlways_;
+        return record;
+      },
+      index, entriesRequested,
       preferredMaximumLength, returnedEntryCount, sortedBuffer);
 }
 

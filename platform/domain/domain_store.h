@@ -98,6 +98,11 @@ class DomainStore : public IAccountStore {
   std::wstring DnsName() const;
   std::wstring NamingContext() const;  // "DC=test,DC=lan"
 
+  // Accounts report UF_SCRIPT as Windows does (always; never stored by a
+  // write). False: the flags as the file has them, both ways, for looking
+  // at what the engine does with an account whose flag is clear.
+  void SetScriptFlagAlways(bool always) { scriptFlagAlways_ = always; }
+
   // DsGetDcNameA returns `error` (e.g. ERROR_NO_SUCH_DOMAIN) and NetGetDCName
   // NERR_DCNotFound while it is non-zero.
   void SetLocatorFailure(DWORD error);
@@ -154,6 +159,7 @@ class DomainStore : public IAccountStore {
   uintmax_t journalSize_ = 0;  // bytes of whole lines in the journal
   bool dirty_ = false;
   DWORD locatorFailure_ = 0;
+  bool scriptFlagAlways_ = true;
   uint64_t fileWrites_ = 0;
   uint64_t journalLines_ = 0;
 };

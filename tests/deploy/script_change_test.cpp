@@ -34,6 +34,9 @@ std::vector<TestAccount> TableAccounts() {
 class ChangeScriptTest : public ::testing::Test {
  protected:
   ChangeScriptTest() : world_(TableAccounts()) {
+    // The table holds accounts whose logon-script bit is clear, which a
+    // Windows controller never reports: the store reports the flags as kept.
+    world_.store().SetScriptFlagAlways(false);
     EXPECT_TRUE(engine_.Init(nullptr, nullptr, nullptr));
     // ChangeAllScript makes the wide batch name at the start of a run.
     std::wcscpy(engine_.m_wszBatchName, L"QelInstall.bat");

@@ -132,13 +132,14 @@ TEST(DomainStore, ReadsAccountsAtLevel3) {
 
   EXPECT_EQ(GetAccount(store, L"bjones").script, L" logon.bat");
   EXPECT_EQ(GetAccount(store, L"jlee").fullName, L"Jenny Lee");  // no displayName: the cn
-  EXPECT_EQ(GetAccount(store, L"hking").flags, UF_PASSWD_NOTREQD | UF_NORMAL_ACCOUNT);
+  // Every account reports UF_SCRIPT, as Windows does, whatever the file keeps.
+  EXPECT_EQ(GetAccount(store, L"hking").flags, UF_SCRIPT | UF_PASSWD_NOTREQD | UF_NORMAL_ACCOUNT);
   EXPECT_EQ(GetAccount(store, L"kmartin").flags & UF_ACCOUNTDISABLE, UF_ACCOUNTDISABLE);
   EXPECT_EQ(GetAccount(store, L"xevans").fullName, L"Xavier \u00c9vans");
   EXPECT_EQ(GetAccount(store, L"wwang").fullName, L"\u738b\u4f1f");
   Account ws = GetAccount(store, L"ws01$");
   EXPECT_EQ(ws.status, NERR_Success);
-  EXPECT_EQ(ws.flags, UF_WORKSTATION_TRUST_ACCOUNT);
+  EXPECT_EQ(ws.flags, UF_SCRIPT | UF_WORKSTATION_TRUST_ACCOUNT);
   EXPECT_NE(ws.rid, jdoe.rid);
 
   EXPECT_EQ(GetAccount(store, L"nosuchuser").status, NERR_UserNotFound);
@@ -180,6 +181,36 @@ TEST(DomainStore, WritesAccountsAtLevel3And1009And1008) {
   EXPECT_EQ(store.NetUserSetInfo(nullptr, L"dgreen", 1008, reinterpret_cast<LPBYTE>(&flags), nullptr),
             NERR_Success);
   EXPECT_EQ(GetAccount(store, L"dgreen").flags, UF_NORMAL_ACCOUNT | UF_SCRIPT);
+}
+
+// A directory server does not keep the logon-script bit: writing it changes
+// nothing stored, and the file keeps what it had. The store can also report
+// the flags as stored, for looking at accounts whose bit is clear.
+TEST(DomainStore, TheLogonScriptBitIsReportedAlwaysAndNeverStored) {
+  DomainStore store;
+  LoadSample(&store);
+  const std::string before = store.ToLdif();
+  // hking is stored as 544 (no logon-script bit), jdoe as 513.
+  USER_INFO_1008 withBit{UF_SCRIPT | UF_PASSWD_NOTREQD | UF_NORMAL_ACCOUNT};
+  EXPECT_EQ(store.NetUserSetInfo(nullptr, L"hking", 1008, reinterpret_cast<LPBYTE>(&withBit), nullptr),
+            NERR_Success);
+  USER_INFO_1008 withoutBit{UF_NORMAL_ACCOUNT};
+  EXPECT_EQ(store.NetUserSetInfo(nullptr, L"jdoe", 1008, reinterpret_cast<LPBYTE>(&withoutBit), nullptr),
+            NERR_Success);
+  EXPECT_EQ(store.ToLdif(), before);
+  EXPECT_EQ(store.JournalLines(), 0u);
+  EXPECT_EQ(GetAccount(store, L"jdoe").flags, UF_SCRIPT | UF_NORMAL_ACCOUNT);
+  // Other bits are written, the stored logon-script bit kept as it was.
+  USER_INFO_1008 disabled{UF_ACCOUNTDISABLE | UF_NORMAL_ACCOUNT};
+  EXPECT_EQ(store.NetUserSetInfo(nullptr, L"jdoe", 1008, reinterpret_cast<LPBYTE>(&disabled), nullptr),
+            NERR_Success);
+  EXPECT_NE(store.ToLdif().find("userAccountControl: 515"), std::string::npos);
+
+  store.SetScriptFlagAlways(false);
+  EXPECT_EQ(GetAccount(store, L"hking").flags, UF_PASSWD_NOTREQD | UF_NORMAL_ACCOUNT);
+  EXPECT_EQ(store.NetUserSetInfo(nullptr, L"hking", 1008, reinterpret_cast<LPBYTE>(&withBit), nullptr),
+            NERR_Success);
+  EXPECT_EQ(GetAccount(store, L"hking").flags, UF_SCRIPT | UF_PASSWD_NOTREQD | UF_NORMAL_ACCOUNT);
 }
 
 TEST(DomainStore, RefusesBadWritesAndChangesNothing) {
