@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The deployment against a real Active Directory: a throwaway Samba domain
+# controller in a private network namespace, loaded with the sample domain,
+# and the same add and remove run as on the embedded domain store. Afterwards
+# the accounts (script paths and flags) and the staged files must be the same
+# in both; a difference is a fault in one of the two back-ends. The back-end
+# checks of tests/samba (samba_live_test) run against the controller too.
+# The controller is stopped at the end, whatever happened.
+#
+# Needs root (namespaces) and the Samba packages of tools/setup-debian.sh.
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+build=${QEL_BUILD:-$here/build/host}
+deploy="$build/tools/deploy-cli/qel-deploy"
+live="$build/tests/samba/samba_live_test"
+samba_tools="$here/tools/samba"
+
+if [ "${QEL_SAMBA_INSIDE-}" != 1 ]; then
+  [ "$(id -u)" = 0 ] || { echo "samba_dc: needs root for its network namespace" >&2; exit 1; }
+  command -v samba >/dev/null || { echo "samba_dc: samba is not installed (tools/setup-debian.sh)" >&2; exit 1; }
+  "$deploy" --help | grep -q -- --samba || { echo "samba_dc: $deploy was built without Samba support" >&2; exit 1; }
+  QEL_SAMBA_INSIDE=1 exec "$samba_tools/netns.sh" "$0" "$@"
+fi
+
+work=$(mktemp -d /tmp/qel-samba-e2e.XXXXXX)
+dc=$work/dc
+cleanup() {
+  "$samba_tools/dc.sh" stop "$dc" || true
+  rm -rf -- "$work"
+}
+trap cleanup EXIT
+failures=0
+fail() {
+  echo "samba_dc: FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+"$samba_tools/dc.sh" provision "$dc" >/dev/null
+"$samba_tools/dc.sh" load "$dc" "$here/samples/sample-domain.ldif" >/dev/null 2>"$work/load.err" ||
+  { cat "$work/load.err" >&2; exit 1; }
+conf=$("$samba_tools/dc.sh" start "$dc" | tail -n 1)
+# The administrator's Kerberos ticket: the password goes in on stdin, from
+# the file the provisioning left.
+export KRB5_CONFIG=$dc/private/krb5.conf KRB5CCNAME=FILE:$work/krb5cc
+kinit Administrator@TEST.LAN < "$dc/admin.pass" > /dev/null
+netlogon=$dc/state/sysvol/test.lan/scripts
+[ -d "$netlogon" ] || { echo "samba_dc: no NETLOGON folder $netlogon" >&2; exit 1; }
+
+# Two Windows worlds alike: the wizard's folder with its checker, the install
+# package, and the accounts' own logon scripts in the NETLOGON folder.
+world() {  # world ROOT SCRIPTS
+  mkdir -p "$1/C/Program Files/Orvane" "$1/C/Packages" "$2/scripts"
+  echo "QelCheck stand-in" > "$1/C/Program Files/Orvane/QelCheck.exe"
+  echo "Orvane Qel install package" > "$1/C/Packages/QelSetup.exe"
+  printf '@ECHO OFF\r\nNET USE H: \\\\DC1\\home\r\n' > "$2/logon.bat"
+  printf '@ECHO OFF\r\nECHO sales\r\n' > "$2/scripts/sales.cmd"
+}
+store_root=$work/store
+store_scripts=$store_root/C/WINDOWS/SYSVOL/sysvol/test.lan/scripts
+world "$store_root" "$store_scripts"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Netlogon\\Parameters]\r\n"Scripts"="%%SystemRoot%%\\\\SYSVOL\\\\sysvol\\\\test.lan\\\\scripts"\r\n' \
+  > "$store_root/registry.reg"
+cp "$here/samples/sample-domain.ldif" "$work/domain.ldif"
+samba_root=$work/samba
+world "$samba_root" "$netlogon"
+
+# The accounts both domains hold, as "name TAB script path TAB flags".
+accounts() {  # accounts store|samba
+  if [ "$1" = store ]; then
+    python3 "$samba_tools/ldif-to-samba.py" --accounts "$work/domain.ldif"
+  else
+    "$samba_tools/dc.sh" accounts "$dc"
+  fi
+}
+common() {  # the lines of accounts present on both sides
+  accounts store > "$work/store.tsv"
+  accounts samba > "$work/samba.tsv"
+  awk -F'\t' 'NR == FNR { names[$1] = 1; next } ($1 in names)' "$work/samba.tsv" "$work/store.tsv" > "$work/store.common"
+  awk -F'\t' 'NR == FNR { names[$1] = 1; next } ($1 in names)' "$work/store.tsv" "$work/samba.tsv" > "$work/samba.common"
+}
+compare() {  # compare WHEN
+  common
+  if ! diff -u "$work/store.common" "$work/samba.common" > "$work/accounts.diff"; then
+    fail "$1: the accounts differ (store -, Samba +)"
+    cat "$work/accounts.diff" >&2
+  fi
+  if ! diff -r "$store_scripts" "$netlogon" > "$work/files.diff"; then
+    fail "$1: the NETLOGON folders differ"
+    cat "$work/files.diff" >&2
+  fi
+}
+
+compare "before the runs"
+cp "$work/store.common" "$work/original.common"
+[ "$(wc -l < "$work/store.common")" -ge 20 ] || fail "fewer than 20 accounts in both domains"
+
+# The back-end checks against the controller and the same domain in the store.
+if ! QEL_SAMBA_CONF=$conf QEL_SAMBA_LDIF=$here/samples/sample-domain.ldif "$live" > "$work/live.out" 2>&1; then
+  fail "samba_live_test"
+  cat "$work/live.out" >&2
+else
+  grep -E '^\[  PASSED  \]' "$work/live.out" || true
+fi
+compare "after the back-end checks"
+
+selection=(--container "OU=Sales,DC=test,DC=lan" --user swalker --user jdoe --user hking --user rscott)
+run() {  # run OPERATION ARGS...
+  local op=$1
+  shift
+  "$deploy" --domain "$work/domain.ldif" --root "$store_root" "$op" "${selection[@]}" "$@" \
+    > "$work/$op.store.out" 2>&1 || fail "$op on the store: status $? ($(tail -n 1 "$work/$op.store.out"))"
+  "$deploy" --samba "$conf" --kerberos --root "$samba_root" "$op" "${selection[@]}" "$@" \
+    > "$work/$op.samba.out" 2>&1 || fail "$op on Samba: status $? ($(tail -n 1 "$work/$op.samba.out"))"
+  # The same lines. A directory server hands out the accounts below a
+  # container in an order of its own, so the lines are compared as sets.
+  if ! diff -u <(sort "$work/$op.store.out") <(sort "$work/$op.samba.out") > "$work/$op.diff"; then
+    fail "$op: the runs printed different lines (store -, Samba +)"
+    cat "$work/$op.diff" >&2
+  fi
+  grep -h "Completed" "$work/$op.samba.out" || fail "$op on Samba did not complete"
+}
+
+run add --center-ip 192.168.1.10 --package 'C:\Packages\QelSetup.exe'
+compare "after adding"
+grep -q "Qelswalker.bat" "$work/samba.common" || fail "swalker does not run its wrapper on Samba"
+[ -f "$netlogon/QelInstall.bat" ] || fail "no QelInstall.bat in the controller's NETLOGON folder"
+
+run remove --remove-when-exist
+compare "after removing"
+# Nothing lost: every account that ran a script of its own before has it
+# back (blanks at its start aside); only the product's batches are gone.
+awk -F'\t' 'NR == FNR { after[$1] = $2; next }
+  tolower($2) ~ /^ *qel/ { next }
+  { own = $2; sub(/^ +/, "", own) }
+  after[$1] != own { print "samba_dc: " $1 " had [" $2 "], now [" after[$1] "]"; bad = 1 }
+  END { exit bad }' "$work/samba.common" "$work/original.common" >&2 ||
+  fail "an account's own logon script was not given back"
+
+if [ "$failures" -ne 0 ]; then
+  echo "samba_dc: $failures failure(s)"
+  exit 1
+fi
+echo "samba_dc: passed ($(wc -l < "$work/samba.common") accounts compared)"
