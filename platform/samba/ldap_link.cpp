@@ -156,7 +156,7 @@ int LdapLink::SearchPage(const std::string& base, LdapScope scope, const std::st
   return code == LDAP_SIZELIMIT_EXCEEDED ? code : rc;
 }
 
-int LdapLink::SearchAll(const std::string& base, LdapScope scope, const std::string& filter,
+int DirectoryLink::SearchAll(const std::string& base, LdapScope scope, const std::string& filter,
                         const std::vector<std::string>& attributes, std::vector<LdapEntry>* entries) {
   entries->clear();
   std::string cookie;

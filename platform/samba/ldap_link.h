@@ -1,42 +1,15 @@
-// One connection to the domain controller's directory over OpenLDAP's
-// libldap: searches (paged, one-level or subtree, size-limited) and
-// modifications, each one counted as a round trip to the server. Calls are
-// serialised, so one link serves the wizard's threads.
+// The directory link over the network, with OpenLDAP's libldap.
 #pragma once
 
-#include <cstdint>
-#include <map>
 #include <mutex>
-#include <string>
-#include <vector>
+
+#include "platform/samba/directory_link.h"
 
 struct ldap;
 
 namespace qel {
 
-// How the link proves who it is.
-enum class LdapCredentials {
-  kMachine,   // root on the controller: its privileged socket, no password
-  kKerberos,  // the caller's Kerberos ticket (SASL GSSAPI)
-};
-
-struct LdapEntry {
-  std::string dn;
-  // Attribute names in lower case; values as the server sends them (UTF-8 or binary).
-  std::map<std::string, std::vector<std::string>> values;
-
-  const std::vector<std::string>* Find(const std::string& attribute) const;
-  std::string First(const std::string& attribute) const;  // empty when absent
-};
-
-enum class LdapScope { kBase = 0, kOneLevel = 1, kSubtree = 2 };
-
-struct LdapModification {
-  std::string attribute;
-  std::string value;  // empty: every value of the attribute is removed
-};
-
-class LdapLink {
+class LdapLink : public DirectoryLink {
  public:
   LdapLink() = default;
   ~LdapLink();
@@ -49,23 +22,12 @@ class LdapLink {
   bool IsOpen() const { return ld_ != nullptr; }
   const std::string& Uri() const { return uri_; }
 
-  // One page of a search. `cookie` is empty for the first page and comes
-  // back empty after the last; pageSize 0 asks for everything at once.
-  // sizeLimit 0 is no limit; LDAP_SIZELIMIT_EXCEEDED comes back with the
-  // entries up to the limit.
   int SearchPage(const std::string& base, LdapScope scope, const std::string& filter,
                  const std::vector<std::string>& attributes, int pageSize, int sizeLimit, std::string* cookie,
-                 std::vector<LdapEntry>* entries);
-  // Every page of a search.
-  int SearchAll(const std::string& base, LdapScope scope, const std::string& filter,
-                const std::vector<std::string>& attributes, std::vector<LdapEntry>* entries);
-  // Replaces each attribute by its one value, or removes it (empty value).
-  int Modify(const std::string& dn, const std::vector<LdapModification>& changes);
-
-  // The server's text for the last failure, or libldap's.
-  std::string LastError() const;
-  // Operations sent to the server so far (each search page counts one).
-  uint64_t RoundTrips() const { return roundTrips_; }
+                 std::vector<LdapEntry>* entries) override;
+  int Modify(const std::string& dn, const std::vector<LdapModification>& changes) override;
+  std::string LastError() const override;
+  uint64_t RoundTrips() const override { return roundTrips_; }
 
  private:
   void Close();
@@ -75,8 +37,5 @@ class LdapLink {
   std::string lastError_;
   mutable std::mutex mutex_;
 };
-
-// Escapes `value` for use inside a search filter (RFC 4515).
-std::string LdapFilterEscape(const std::string& value);
 
 }  // namespace qel

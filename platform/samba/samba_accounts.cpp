@@ -87,7 +87,7 @@ DWORD RidOfSid(const std::string& sid) {
          static_cast<DWORD>(last[3]) << 24;
 }
 
-SambaAccounts::SambaAccounts(LdapLink& ldap, const SambaConfig& config, const std::string& namingContext)
+SambaAccounts::SambaAccounts(DirectoryLink& ldap, const SambaConfig& config, const std::string& namingContext)
     : ldap_(ldap), config_(config), namingContext_(namingContext) {}
 
 bool SambaAccounts::IsLocalServer(LPCWSTR server) const {

@@ -15,7 +15,7 @@
 
 #include "platform/account_store.h"
 #include "platform/domain/account_records.h"
-#include "platform/samba/ldap_link.h"
+#include "platform/samba/directory_link.h"
 #include "platform/samba/smb_conf.h"
 
 namespace qel {
@@ -25,7 +25,7 @@ constexpr NET_API_STATUS kServerUnavailable = 1722;
 
 class SambaAccounts : public IAccountStore {
  public:
-  SambaAccounts(LdapLink& ldap, const SambaConfig& config, const std::string& namingContext);
+  SambaAccounts(DirectoryLink& ldap, const SambaConfig& config, const std::string& namingContext);
 
   NET_API_STATUS NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
                                   DWORD preferredMaximumLength, LPDWORD entriesRead, LPDWORD totalEntries,
@@ -48,7 +48,7 @@ class SambaAccounts : public IAccountStore {
  private:
   bool IsLocalServer(LPCWSTR server) const;
 
-  LdapLink& ldap_;
+  DirectoryLink& ldap_;
   SambaConfig config_;
   std::string namingContext_;
   // The listing NetQueryDisplayInformation pages through, in RID order:

@@ -252,7 +252,7 @@ class SambaSearch : public IDirectorySearchPort {
   }
 
   SambaDirectory* owner_;
-  LdapLink& link_;
+  DirectoryLink& link_;
   std::string base_;
   bool gc_;
   ULONG references_ = 1;
@@ -261,7 +261,7 @@ class SambaSearch : public IDirectorySearchPort {
   std::set<State*> handles_;
 };
 
-SambaDirectory::SambaDirectory(LdapLink& ldap, LdapLink& gc, const std::string& namingContext,
+SambaDirectory::SambaDirectory(DirectoryLink& ldap, DirectoryLink& gc, const std::string& namingContext,
                                const std::vector<std::string>& serverNames)
     : ldap_(ldap), gc_(gc), namingContext_(namingContext), serverNames_(serverNames) {}
 
@@ -301,7 +301,7 @@ HRESULT SambaDirectory::BindSearch(const wchar_t* adsPath, IDirectorySearchPort*
   if (FAILED(hr)) return hr;
   if (path.rootDse) return E_ADS_BAD_PATHNAME;  // the rootDSE is read, not searched
   // Binding checks that the object is there, as ADsGetObject does.
-  LdapLink& link = path.gc ? gc_ : ldap_;
+  DirectoryLink& link = path.gc ? gc_ : ldap_;
   std::string cookie;
   std::vector<LdapEntry> found;
   int rc = link.SearchPage(path.dn, LdapScope::kBase, "(objectClass=*)", {"1.1"}, 0, 0, &cookie, &found);
@@ -320,7 +320,7 @@ HRESULT SambaDirectory::GetObjectString(const wchar_t* adsPath, const wchar_t* a
   HRESULT hr = ParsePath(adsPath, &path);
   if (FAILED(hr)) return hr;
   std::string name = WideToUtf8(attribute);
-  LdapLink& link = path.gc ? gc_ : ldap_;
+  DirectoryLink& link = path.gc ? gc_ : ldap_;
   std::string cookie;
   std::vector<LdapEntry> found;
   int rc = link.SearchPage(path.rootDse ? std::string() : path.dn, LdapScope::kBase, "(objectClass=*)", {name}, 0,

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/ports.h"
-#include "platform/samba/ldap_link.h"
+#include "platform/samba/directory_link.h"
 
 namespace qel {
 
@@ -17,7 +17,7 @@ class SambaDirectory : public IDirectoryPort {
   // `ldap` reaches the domain partition, `gc` the global catalog (it may be
   // the same link when the controller serves both on one connection).
   // `serverNames` are the names a path may give for this controller.
-  SambaDirectory(LdapLink& ldap, LdapLink& gc, const std::string& namingContext,
+  SambaDirectory(DirectoryLink& ldap, DirectoryLink& gc, const std::string& namingContext,
                  const std::vector<std::string>& serverNames);
 
   DWORD LoadProvider() override { return 0; }
@@ -39,8 +39,8 @@ class SambaDirectory : public IDirectoryPort {
   };
   HRESULT ParsePath(const wchar_t* adsPath, Path* out) const;
 
-  LdapLink& ldap_;
-  LdapLink& gc_;
+  DirectoryLink& ldap_;
+  DirectoryLink& gc_;
   std::string namingContext_;
   std::vector<std::string> serverNames_;
   std::atomic<int> open_{0};

@@ -2,6 +2,7 @@
 
 #include <ldap.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -10,22 +11,6 @@ namespace qel {
 namespace {
 
 const char kNetlogonParameters[] = "SYSTEM\\CurrentControlSet\\Services\\Netlogon\\Parameters";
-
-// "ldapi://" with the socket's path percent-encoded.
-std::string LdapiUri(const std::string& socket) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string uri = "ldapi://";
-  for (unsigned char c : socket) {
-    if (std::isalnum(c) || c == '.' || c == '-' || c == '_') {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += kHex[c >> 4];
-      uri += kHex[c & 15];
-    }
-  }
-  return uri;
-}
 
 }  // namespace
 
@@ -39,33 +24,39 @@ bool SambaDomain::Open(const std::string& smbConf, LdapCredentials credentials, 
   }
   std::string host = server.empty() ? config_.netbiosName + "." + config_.DnsDomain() : server;
   if (credentials == LdapCredentials::kMachine) {
-    std::string socket = config_.LdapiSocket();
-    if (::stat(socket.c_str(), &info) != 0) {
-      *error = "no privileged directory socket " + socket + ": is the controller running, and is this root on it?";
+    std::string database = config_.privateDir + "/sam.ldb";
+    if (::stat(database.c_str(), &info) != 0) {
+      *error = "no domain database " + database + ": is this the controller?";
       return false;
     }
-    if (ldap_.Open(LdapiUri(socket), credentials, error) != LDAP_SUCCESS) return false;
+    if (::access(database.c_str(), R_OK | W_OK) != 0) {
+      *error = "the domain database " + database + " is not writable here: run as root on the controller, or use a Kerberos ticket";
+      return false;
+    }
+    if (database_.Open(database, smbConf, error) != LDAP_SUCCESS) return false;
+    link_ = &database_;
   } else {
     if (ldap_.Open("ldap://" + host + ":389", credentials, error) != LDAP_SUCCESS) return false;
     if (gc_.Open("ldap://" + host + ":3268", credentials, error) != LDAP_SUCCESS) return false;
+    link_ = &ldap_;
     separateGc_ = true;
   }
   std::string cookie;
   std::vector<LdapEntry> root;
-  int rc = ldap_.SearchPage("", LdapScope::kBase, "(objectClass=*)", {"defaultNamingContext"}, 0, 0, &cookie, &root);
+  int rc = link_->SearchPage("", LdapScope::kBase, "(objectClass=*)", {"defaultNamingContext"}, 0, 0, &cookie, &root);
   if (rc != LDAP_SUCCESS || root.empty() || root.front().First("defaultNamingContext").empty()) {
-    *error = "the controller does not name its domain (rootDSE defaultNamingContext): " + ldap_.LastError();
+    *error = "the controller does not name its domain (rootDSE defaultNamingContext): " + link_->LastError();
     return false;
   }
   namingContext_ = root.front().First("defaultNamingContext");
-  accounts_.reset(new SambaAccounts(ldap_, config_, namingContext_));
-  // On the privileged socket the controller's own partition stands in for
-  // the global catalog: a single-domain forest holds nothing else, and the
+  accounts_.reset(new SambaAccounts(*link_, config_, namingContext_));
+  // In the controller's own database its partition stands in for the
+  // global catalog: a single-domain forest holds nothing else, and the
   // directory leaves out what the catalog would not carry.
   std::vector<std::string> names = {config_.netbiosName, config_.netbiosName + "." + config_.DnsDomain(),
                                     config_.DnsDomain(), config_.workgroup};
   if (!server.empty()) names.push_back(server);
-  directory_.reset(new SambaDirectory(ldap_, separateGc_ ? gc_ : ldap_, namingContext_, names));
+  directory_.reset(new SambaDirectory(*link_, separateGc_ ? static_cast<DirectoryLink&>(gc_) : *link_, namingContext_, names));
   return true;
 }
 
@@ -105,6 +96,8 @@ bool SambaDomain::RegisterScriptsFolder(std::string* error) const {
   return true;
 }
 
-uint64_t SambaDomain::RoundTrips() const { return ldap_.RoundTrips() + (separateGc_ ? gc_.RoundTrips() : 0); }
+uint64_t SambaDomain::RoundTrips() const {
+  return (link_ ? link_->RoundTrips() : 0) + (separateGc_ ? gc_.RoundTrips() : 0);
+}
 
 }  // namespace qel

@@ -1,7 +1,7 @@
 // A Samba Active Directory domain, reached from its controller: the
 // configuration file says what the domain is called and where its NETLOGON
-// folder lives; the directory is read and written over LDAP, on the
-// privileged socket (root on the controller, no password) or with the
+// folder lives. The directory is read and written in the controller's own
+// database (root on the controller, no password), or over LDAP with the
 // caller's Kerberos ticket.
 #pragma once
 
@@ -10,6 +10,7 @@
 
 #include "platform/host/host_ports.h"
 #include "platform/samba/ldap_link.h"
+#include "platform/samba/ldb_link.h"
 #include "platform/samba/samba_accounts.h"
 #include "platform/samba/samba_directory.h"
 #include "platform/samba/smb_conf.h"
@@ -18,9 +19,10 @@ namespace qel {
 
 class SambaDomain {
  public:
-  // Reads `smbConf` and connects. With Kerberos credentials the controller
-  // is reached by its DNS name (`server` overrides it), on the LDAP and the
-  // global catalog ports. False with *error saying what is wrong.
+  // Reads `smbConf` and connects. As root on the controller (kMachine) the
+  // database is the private folder's sam.ldb. With Kerberos credentials the
+  // controller is reached by its DNS name (`server` overrides it), on the
+  // LDAP and the global catalog ports. False with *error saying what is wrong.
   bool Open(const std::string& smbConf, LdapCredentials credentials, const std::string& server, std::string* error);
 
   const SambaConfig& config() const { return config_; }
@@ -44,8 +46,10 @@ class SambaDomain {
  private:
   SambaConfig config_;
   std::string namingContext_;
+  LdbLink database_;
   LdapLink ldap_;
   LdapLink gc_;
+  DirectoryLink* link_ = nullptr;  // the domain's partition
   bool separateGc_ = false;
   std::unique_ptr<SambaAccounts> accounts_;
   std::unique_ptr<SambaDirectory> directory_;

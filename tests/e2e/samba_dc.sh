@@ -104,13 +104,14 @@ fi
 compare "after the back-end checks"
 
 selection=(--container "OU=Sales,DC=test,DC=lan" --user swalker --user jdoe --user hking --user rscott)
-run() {  # run OPERATION ARGS...
-  local op=$1
+run() {  # run OPERATION ARGS... (Samba reached as $mode)
+  local op=$1 credentials=()
   shift
+  [ "$mode" = kerberos ] && credentials=(--kerberos)
   "$deploy" --domain "$work/domain.ldif" --root "$store_root" "$op" "${selection[@]}" "$@" \
     > "$work/$op.store.out" 2>&1 || fail "$op on the store: status $? ($(tail -n 1 "$work/$op.store.out"))"
-  "$deploy" --samba "$conf" --kerberos --root "$samba_root" "$op" "${selection[@]}" "$@" \
-    > "$work/$op.samba.out" 2>&1 || fail "$op on Samba: status $? ($(tail -n 1 "$work/$op.samba.out"))"
+  "$deploy" --samba "$conf" "${credentials[@]}" --root "$samba_root" "$op" "${selection[@]}" "$@" \
+    > "$work/$op.samba.out" 2>&1 || fail "$op on Samba ($mode): status $? ($(tail -n 1 "$work/$op.samba.out"))"
   # The same lines. A directory server hands out the accounts below a
   # container in an order of its own, so the lines are compared as sets.
   if ! diff -u <(sort "$work/$op.store.out") <(sort "$work/$op.samba.out") > "$work/$op.diff"; then
@@ -120,24 +121,28 @@ run() {  # run OPERATION ARGS...
   grep -h "Completed" "$work/$op.samba.out" || fail "$op on Samba did not complete"
 }
 
-run add --center-ip 192.168.1.10 --package 'C:\Packages\QelSetup.exe'
-compare "after adding"
-grep -q "Qelswalker.bat" "$work/samba.common" || fail "swalker does not run its wrapper on Samba"
-[ -f "$netlogon/QelInstall.bat" ] || fail "no QelInstall.bat in the controller's NETLOGON folder"
+# Once with the administrator's ticket over LDAP, once as root on the
+# controller in its own database; the second starts where the first ended.
+for mode in kerberos machine; do
+  run add --center-ip 192.168.1.10 --package 'C:\Packages\QelSetup.exe'
+  compare "after adding ($mode)"
+  grep -q "Qelswalker.bat" "$work/samba.common" || fail "swalker does not run its wrapper on Samba"
+  [ -f "$netlogon/QelInstall.bat" ] || fail "no QelInstall.bat in the controller's NETLOGON folder"
 
-run remove --remove-when-exist
-compare "after removing"
-# Nothing lost: every account that ran a script of its own before has it
-# back (blanks at its start aside); only the product's batches are gone.
-awk -F'\t' 'NR == FNR { after[$1] = $2; next }
-  tolower($2) ~ /^ *qel/ { next }
-  { own = $2; sub(/^ +/, "", own) }
-  after[$1] != own { print "samba_dc: " $1 " had [" $2 "], now [" after[$1] "]"; bad = 1 }
-  END { exit bad }' "$work/samba.common" "$work/original.common" >&2 ||
-  fail "an account's own logon script was not given back"
+  run remove --remove-when-exist
+  compare "after removing ($mode)"
+  # Nothing lost: every account that ran a script of its own before has it
+  # back (blanks at its start aside); only the product's batches are gone.
+  awk -F'\t' 'NR == FNR { after[$1] = $2; next }
+    tolower($2) ~ /^ *qel/ { next }
+    { own = $2; sub(/^ +/, "", own) }
+    after[$1] != own { print "samba_dc: " $1 " had [" $2 "], now [" after[$1] "]"; bad = 1 }
+    END { exit bad }' "$work/samba.common" "$work/original.common" >&2 ||
+    fail "an account's own logon script was not given back"
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "samba_dc: $failures failure(s)"
   exit 1
 fi
-echo "samba_dc: passed ($(wc -l < "$work/samba.common") accounts compared)"
+echo "samba_dc: passed ($(wc -l < "$work/samba.common") accounts compared, over LDAP with a ticket and in the database)"
