@@ -46,6 +46,13 @@ class NetBuffer {
 
 }  // namespace
 
+DWORD AccountRecord::PrimaryGroup() const {
+  if (primaryGroup != 0) return primaryGroup;
+  if (flags & UF_SERVER_TRUST_ACCOUNT) return DOMAIN_GROUP_RID_CONTROLLERS;
+  if (flags & UF_WORKSTATION_TRUST_ACCOUNT) return DOMAIN_GROUP_RID_COMPUTERS;
+  return DOMAIN_GROUP_RID_USERS;
+}
+
 NET_API_STATUS MakeUserInfo3(const AccountRecord& a, LPBYTE* buffer) {
   *buffer = nullptr;
   const std::wstring logonServer = L"\\\\*";
@@ -73,9 +80,7 @@ NET_API_STATUS MakeUserInfo3(const AccountRecord& a, LPBYTE* buffer) {
   info->usri3_units_per_week = 168;
   info->usri3_logon_server = out.Copy(*texts[7]);
   info->usri3_user_id = a.rid;
-  info->usri3_primary_group_id =
-      (a.flags & (UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT)) ? DOMAIN_GROUP_RID_COMPUTERS
-                                                                           : DOMAIN_GROUP_RID_USERS;
+  info->usri3_primary_group_id = a.PrimaryGroup();
   info->usri3_profile = out.Copy(*texts[8]);
   info->usri3_home_dir_drive = out.Copy(*texts[9]);
   info->usri3_logon_hours = out.Bytes(21);

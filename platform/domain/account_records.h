@@ -28,6 +28,7 @@ struct AccountRecord {
   std::wstring homeDrive;     // homeDrive
   DWORD flags = UF_NORMAL_ACCOUNT;  // userAccountControl as stored
   DWORD rid = 0;
+  DWORD primaryGroup = 0;  // primaryGroupID; 0 when the directory gives none
   // Windows reports every account as running its logon script (UF_SCRIPT)
   // whatever the directory keeps, and a write never stores that bit: a
   // directory server drops it. False: the flags as stored, both ways.
@@ -37,6 +38,9 @@ struct AccountRecord {
   DWORD ReportedFlags() const { return scriptFlagAlways ? flags | UF_SCRIPT : flags; }
 
   const std::wstring& FullName() const { return displayName.empty() ? cn : displayName; }
+  // The primary group's RID: the directory's, else the default of the
+  // account's kind (computers 515, controllers 516, users 513).
+  DWORD PrimaryGroup() const;
 };
 
 // One attribute a write changes; an empty value removes the attribute.

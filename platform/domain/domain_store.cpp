@@ -26,7 +26,8 @@ const wchar_t* const kKnownAttributes[] = {
     L"objectClass",     L"objectCategory", L"cn",         L"ou",
     L"sAMAccountName",  L"displayName",    L"scriptPath", L"profilePath",
     L"userAccountControl", L"description", L"homeDirectory", L"homeDrive",
-    L"userWorkstations", L"isDeleted",     L"member",     L"distinguishedName"};
+    L"userWorkstations", L"isDeleted",     L"member",     L"distinguishedName",
+    L"primaryGroupID"};
 static_assert(sizeof(kKnownAttributes) / sizeof(kKnownAttributes[0]) == kAttrFirstFree, "attribute table");
 
 const std::wstring kEmpty;
@@ -160,6 +161,8 @@ struct DomainStore::Model {
     a.homeDrive = First(o, kAttrHomeDrive);
     a.flags = Flags(o);
     a.rid = o.rid;
+    unsigned long group = 0;
+    if (ParseUInt32(WideToUtf8(First(o, kAttrPrimaryGroupId)), &group)) a.primaryGroup = static_cast<DWORD>(group);
     return a;
   }
 
@@ -650,7 +653,8 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
 
   // Members are the group's "member" values that name live accounts. For
   // "Domain Users" Windows also lists the accounts whose primary group it is:
-  // every user that is not a computer.
+  // those whose primaryGroupID says so, and without one every user that is
+  // not a computer.
   std::vector<uint32_t> members;
   if (const DirAttribute* m = Model::Find(g, kAttrMember))
     for (const std::wstring& dn : m->all()) {
@@ -661,7 +665,7 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
     std::vector<uint32_t> listed(members);
     std::sort(listed.begin(), listed.end());
     for (uint32_t a : model_->accountsByRid)
-      if (!(Model::Flags(model_->objects[a]) & (UF_WORKSTATION_TRUST_ACCOUNT | UF_SERVER_TRUST_ACCOUNT)) &&
+      if (Model::Record(model_->objects[a]).PrimaryGroup() == DOMAIN_GROUP_RID_USERS &&
           !std::binary_search(listed.begin(), listed.end(), a))
         members.push_back(a);
   }

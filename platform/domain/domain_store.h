@@ -63,6 +63,7 @@ enum DomainAttribute : uint16_t {
   kAttrIsDeleted,
   kAttrMember,
   kAttrDistinguishedName,  // never stored: it is the object's DN
+  kAttrPrimaryGroupId,
   kAttrFirstFree
 };
 

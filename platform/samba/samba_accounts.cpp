@@ -15,7 +15,7 @@ namespace {
 
 const std::vector<std::string> kAccountAttributes = {
     "sAMAccountName", "homeDirectory", "description", "scriptPath", "displayName", "cn",
-    "userWorkstations", "profilePath", "homeDrive", "userAccountControl", "objectSid"};
+    "userWorkstations", "profilePath", "homeDrive", "userAccountControl", "objectSid", "primaryGroupID"};
 
 AccountRecord RecordOf(const LdapEntry& entry) {
   AccountRecord a;
@@ -32,6 +32,7 @@ AccountRecord RecordOf(const LdapEntry& entry) {
   // The directory keeps the flags as a signed 32-bit number.
   if (!flags.empty()) a.flags = static_cast<DWORD>(std::strtoll(flags.c_str(), nullptr, 10));
   a.rid = RidOfSid(entry.First("objectSid"));
+  a.primaryGroup = static_cast<DWORD>(std::strtoul(entry.First("primaryGroupID").c_str(), nullptr, 10));
   return a;
 }
 

@@ -16,7 +16,7 @@ What comes out, in this order:
      without the attributes Samba keeps itself (GUIDs, SIDs, USNs, times,
      back links, DC-local counters) and without member and primaryGroupID;
   2. for each user account the domain already has (Administrator, Guest):
-     displayName, scriptPath, profilePath and userAccountControl replaced by
+     displayName, description, scriptPath, profilePath and userAccountControl replaced by
      the file's, so that the directory then reads as the file;
   3. the group memberships, once every member exists (a group's primary
      members are not listed in its member attribute, here as in Windows);
@@ -39,7 +39,7 @@ import sys
 # systemOnly, but that only forbids changing it later).
 KEEP = {'objectclass', 'cn', 'samaccountname', 'displayname', 'scriptpath', 'profilepath', 'useraccountcontrol'}
 # What step 2 overwrites on an account that exists already.
-ACCOUNT_ATTRS = ['displayName', 'scriptPath', 'profilePath', 'userAccountControl']
+ACCOUNT_ATTRS = ['displayName', 'description', 'scriptPath', 'profilePath', 'userAccountControl']
 # Settable in principle, but they describe the source domain's state (its
 # SIDs, its security descriptors, its password and logon history), which means
 # nothing here or is refused.
