@@ -144,6 +144,11 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
   std::vector<AccountChange> changes;
   status = AccountChangesOf(current, level, buffer, &changes, parameterError);
   if (status != NERR_Success || changes.empty()) return status;
+  if (netapi_ && changes.size() == 1 && std::wstring(changes.front().attribute) == L"scriptPath") {
+    status = netapi_->SetScriptPath(WideToUtf8(current.name), WideToUtf8(changes.front().value));
+    if (status == ERROR_INVALID_PARAMETER && parameterError) *parameterError = USER_SCRIPT_PATH_PARMNUM;
+    return status;
+  }
   std::vector<LdapModification> modifications;
   for (const AccountChange& c : changes) modifications.push_back({WideToUtf8(c.attribute), WideToUtf8(c.value)});
   int rc = ldap_.Modify(dn, modifications);

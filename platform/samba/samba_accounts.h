@@ -16,6 +16,7 @@
 #include "platform/account_store.h"
 #include "platform/domain/account_records.h"
 #include "platform/samba/directory_link.h"
+#include "platform/samba/samba_netapi.h"
 #include "platform/samba/smb_conf.h"
 
 namespace qel {
@@ -26,6 +27,10 @@ constexpr NET_API_STATUS kServerUnavailable = 1722;
 class SambaAccounts : public IAccountStore {
  public:
   SambaAccounts(DirectoryLink& ldap, const SambaConfig& config, const std::string& namingContext);
+
+  // Writes that change the script path alone go through Samba's library
+  // (level 1009) from now on; null: everything through the directory.
+  void UseNetApi(SambaNetApi* netapi) { netapi_ = netapi; }
 
   NET_API_STATUS NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
                                   DWORD preferredMaximumLength, LPDWORD entriesRead, LPDWORD totalEntries,
@@ -49,6 +54,7 @@ class SambaAccounts : public IAccountStore {
   bool IsLocalServer(LPCWSTR server) const;
 
   DirectoryLink& ldap_;
+  SambaNetApi* netapi_ = nullptr;
   SambaConfig config_;
   std::string namingContext_;
   // The listing NetQueryDisplayInformation pages through, in RID order:

@@ -15,7 +15,7 @@ const char kNetlogonParameters[] = "SYSTEM\\CurrentControlSet\\Services\\Netlogo
 }  // namespace
 
 bool SambaDomain::Open(const std::string& smbConf, LdapCredentials credentials, const std::string& server,
-                       std::string* error) {
+                       std::string* error, bool netapiWrites) {
   if (!LoadSambaConfig(smbConf, &config_, error)) return false;
   struct stat info;
   if (::stat(config_.netlogonPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
@@ -50,6 +50,11 @@ bool SambaDomain::Open(const std::string& smbConf, LdapCredentials credentials, 
   }
   namingContext_ = root.front().First("defaultNamingContext");
   accounts_.reset(new SambaAccounts(*link_, config_, namingContext_));
+  if (credentials == LdapCredentials::kKerberos && netapiWrites) {
+    netapi_.reset(new SambaNetApi);
+    if (!netapi_->Open(host, error)) return false;
+    accounts_->UseNetApi(netapi_.get());
+  }
   // In the controller's own database its partition stands in for the
   // global catalog: a single-domain forest holds nothing else, and the
   // directory leaves out what the catalog would not carry.
@@ -97,7 +102,8 @@ bool SambaDomain::RegisterScriptsFolder(std::string* error) const {
 }
 
 uint64_t SambaDomain::RoundTrips() const {
-  return (link_ ? link_->RoundTrips() : 0) + (separateGc_ ? gc_.RoundTrips() : 0);
+  return (link_ ? link_->RoundTrips() : 0) + (separateGc_ ? gc_.RoundTrips() : 0) +
+         (netapi_ ? netapi_->RoundTrips() : 0);
 }
 
 }  // namespace qel

@@ -22,8 +22,11 @@ class SambaDomain {
   // Reads `smbConf` and connects. As root on the controller (kMachine) the
   // database is the private folder's sam.ldb. With Kerberos credentials the
   // controller is reached by its DNS name (`server` overrides it), on the
-  // LDAP and the global catalog ports. False with *error saying what is wrong.
-  bool Open(const std::string& smbConf, LdapCredentials credentials, const std::string& server, std::string* error);
+  // LDAP and the global catalog ports; with `netapiWrites` script paths are
+  // written through Samba's network-management library instead.
+  // False with *error saying what is wrong.
+  bool Open(const std::string& smbConf, LdapCredentials credentials, const std::string& server, std::string* error,
+            bool netapiWrites = false);
 
   const SambaConfig& config() const { return config_; }
   const std::string& namingContext() const { return namingContext_; }
@@ -42,6 +45,7 @@ class SambaDomain {
 
   // Requests sent to the controller so far.
   uint64_t RoundTrips() const;
+  bool WritesThroughNetApi() const { return netapi_ != nullptr; }
 
  private:
   SambaConfig config_;
@@ -51,6 +55,7 @@ class SambaDomain {
   LdapLink gc_;
   DirectoryLink* link_ = nullptr;  // the domain's partition
   bool separateGc_ = false;
+  std::unique_ptr<SambaNetApi> netapi_;
   std::unique_ptr<SambaAccounts> accounts_;
   std::unique_ptr<SambaDirectory> directory_;
 };
