@@ -34,6 +34,43 @@ running_pid() {
   echo "$pid"
 }
 
+# Samba's clients of winbindd, smbd among them (it has winbindd map the SIDs
+# of every session it sets up to unix ids), look for its socket only in the
+# directory built into libwbclient, whatever "winbindd socket directory"
+# says: with nobody answering there every SMB session setup fails with
+# NT_STATUS_INTERNAL_ERROR. So start binds the controller's socket directory
+# in DIR there, in the namespace's own /run/samba (netns.sh): controllers in
+# separate namespaces never meet, and the machine's /run/samba is not touched.
+builtin_wb=/run/samba/winbindd
+
+same_dir() { [ "$(stat -c %d:%i "$1" 2>/dev/null)" = "$(stat -c %d:%i "$2" 2>/dev/null)" ]; }
+
+bind_winbindd() {
+  local own=$dir/run/winbindd
+  [ "$(readlink /proc/self/ns/mnt)" != "$(readlink /proc/1/ns/mnt)" ] && mountpoint -q /run/samba ||
+    die "start it inside tools/samba/netns.sh (/run/samba is not the namespace's own)"
+  # winbindd refuses a socket directory others may write to.
+  mkdir -p -m 755 "$own" "$builtin_wb" && chmod 755 "$own" || die "cannot create $own and $builtin_wb"
+  if mountpoint -q "$builtin_wb"; then
+    same_dir "$builtin_wb" "$own" && return 0
+    die "$builtin_wb is another controller's in this namespace: stop that one first"
+  fi
+  mount --bind "$own" "$builtin_wb" || die "cannot bind $own to $builtin_wb"
+}
+
+# Only the binding of this DIR; nothing when stop runs in another namespace.
+# Children killed a moment ago may still hold the socket: a few tries, then
+# detached (it goes when they are gone).
+unbind_winbindd() {
+  local i
+  mountpoint -q "$builtin_wb" && same_dir "$builtin_wb" "$dir/run/winbindd" || return 0
+  for ((i = 0; i < 20; i++)); do
+    umount "$builtin_wb" 2>/dev/null && return 0
+    sleep 0.1
+  done
+  umount -l "$builtin_wb" || echo "dc.sh: cannot unbind $builtin_wb" >&2
+}
+
 # ldapi URL of the privileged socket (root only). Searches on it need no bind;
 # changes do (as Administrator), or they are refused for want of access.
 ldapi() { local p=$dir/private/ldap_priv/ldapi; echo "ldapi://${p//\//%2F}"; }
@@ -105,12 +142,13 @@ start() {
   # machine, nor find its ports taken by the host's services.
   [ -z "$(ip -o link show | grep -v ': lo:')" ] ||
     die "start it inside tools/samba/netns.sh (this network namespace has more than lo)"
+  trap 'stop >/dev/null' EXIT
+  trap 'exit 1' INT TERM HUP
+  bind_winbindd
   # Its own session, so that stop can end its children with it.
   setsid samba -F -s "$conf" --maximum-runtime="${QEL_DC_MAX_RUNTIME:-3600}" \
     </dev/null >"$dir/log/samba.out" 2>&1 &
   echo "$! $(proc_stat $! | cut -d' ' -f2)" >"$dir/run/dc.pid"
-  trap 'stop >/dev/null' EXIT
-  trap 'exit 1' INT TERM HUP
   for ((i = 0; ; i++)); do
     ldapsearch -LLL -x -H "$(ldapi)" -s base -b "" defaultNamingContext >/dev/null 2>&1 && break
     running_pid >/dev/null || { tail -n 20 "$dir/log/samba.out" >&2; die "samba exited while starting (logs: $dir/log)"; }
@@ -133,7 +171,7 @@ start() {
 
 stop() {
   local pid i
-  pid=$(running_pid) || { rm -f "$dir/run/dc.pid"; return 0; }
+  pid=$(running_pid) || { rm -f "$dir/run/dc.pid"; unbind_winbindd; return 0; }
   kill -TERM "$pid" 2>/dev/null
   for ((i = 0; i < 200; i++)); do
     running_pid >/dev/null || break
@@ -143,6 +181,7 @@ stop() {
   # Its whole process group (setsid above): children that outlived it too.
   kill -KILL -- "-$pid" 2>/dev/null
   rm -f "$dir/run/dc.pid"
+  unbind_winbindd
 }
 
 accounts() {

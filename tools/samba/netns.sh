@@ -4,8 +4,11 @@
 # a packet off the machine. resolv.conf and hosts are replaced inside the
 # namespace only: names resolve through the controller's own DNS on 127.0.0.1,
 # and dc1.test.lan is loopback. The host name there is dc1 too: libldap asks
-# Kerberos for ldap/<local host name> when it talks to 127.0.0.1. The exit
-# status is CMD's.
+# Kerberos for ldap/<local host name> when it talks to 127.0.0.1. /run/samba
+# is an empty one of the namespace's own: Samba's programs look for winbindd's
+# socket only below it (see dc.sh start), and its clients keep their caches
+# there, so nothing of the machine's is used or changed. The exit status is
+# CMD's.
 #   tools/samba/netns.sh CMD [ARGS...]
 set -u
 if [ "${1-}" = --inside ]; then
@@ -13,6 +16,8 @@ if [ "${1-}" = --inside ]; then
   ip link set lo up && hostname dc1 || exit 1
   mount --bind "$etc/resolv.conf" /etc/resolv.conf || exit 1
   mount --bind "$etc/hosts" /etc/hosts || exit 1
+  { [ -d /run/samba ] || mkdir -p -m 755 /run/samba; } &&
+    mount -t tmpfs -o mode=0755,size=16m qel-samba-run /run/samba || exit 1
   exec "$@"
 fi
 [ $# -ge 1 ] || { echo "usage: $0 CMD [ARGS...]" >&2; exit 2; }
