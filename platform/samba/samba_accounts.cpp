@@ -111,6 +111,39 @@ NET_API_STATUS SambaAccounts::FindAccount(const std::wstring& name, AccountRecor
   return NERR_Success;
 }
 
+namespace {
+constexpr size_t kRecentReads = 8;
+constexpr std::chrono::seconds kRecentReadLife(30);
+}  // namespace
+
+void SambaAccounts::RememberRead(const AccountRecord& record, const std::string& dn) {
+  std::lock_guard<std::mutex> lock(recentMutex_);
+  std::wstring key = FoldCase(record.name);
+  for (auto it = recent_.begin(); it != recent_.end(); ++it)
+    if (it->key == key) {
+      recent_.erase(it);
+      break;
+    }
+  if (recent_.size() >= kRecentReads) recent_.erase(recent_.begin());
+  recent_.push_back(RecentRead{key, record, dn, std::chrono::steady_clock::now()});
+}
+
+bool SambaAccounts::TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn) {
+  std::lock_guard<std::mutex> lock(recentMutex_);
+  std::wstring key = FoldCase(name);
+  for (auto it = recent_.begin(); it != recent_.end(); ++it) {
+    if (it->key != key) continue;
+    bool fresh = std::chrono::steady_clock::now() - it->at < kRecentReadLife;
+    if (fresh) {
+      *record = it->record;
+      *dn = it->dn;
+    }
+    recent_.erase(it);
+    return fresh;
+  }
+  return false;
+}
+
 NET_API_STATUS SambaAccounts::NetApiBufferFree(LPVOID buffer) {
   std::free(buffer);
   return NERR_Success;
@@ -123,8 +156,10 @@ NET_API_STATUS SambaAccounts::NetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD
   if (!user) return ERROR_INVALID_PARAMETER;
   if (level != 3) return ERROR_INVALID_LEVEL;
   AccountRecord record;
-  NET_API_STATUS status = FindAccount(user, &record, nullptr);
+  std::string dn;
+  NET_API_STATUS status = FindAccount(user, &record, &dn);
   if (status != NERR_Success) return status;
+  RememberRead(record, dn);
   return MakeUserInfo3(record, buffer);
 }
 
@@ -139,7 +174,8 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
   if (level != 3 && level != 1008 && level != 1009) return ERROR_INVALID_LEVEL;
   AccountRecord current;
   std::string dn;
-  NET_API_STATUS status = FindAccount(user, &current, &dn);
+  NET_API_STATUS status = NERR_Success;
+  if (!TakeRecentRead(user, &current, &dn)) status = FindAccount(user, &current, &dn);
   if (status != NERR_Success) return status;
   std::vector<AccountChange> changes;
   status = AccountChangesOf(current, level, buffer, &changes, parameterError);
@@ -152,6 +188,8 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
   std::vector<LdapModification> modifications;
   for (const AccountChange& c : changes) modifications.push_back({WideToUtf8(c.attribute), WideToUtf8(c.value)});
   int rc = ldap_.Modify(dn, modifications);
+  // Renamed or moved since it was read: read it again and write once more.
+  if (rc == LDAP_NO_SUCH_OBJECT && FindAccount(user, &current, &dn) == NERR_Success) rc = ldap_.Modify(dn, modifications);
   status = NetStatusOfLdap(rc);
   if (status == ERROR_INVALID_PARAMETER && parameterError)
     *parameterError = changes.size() == 1 ? ParameterOf(changes.front().attribute) : PARM_ERROR_UNKNOWN;

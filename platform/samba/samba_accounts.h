@@ -2,13 +2,16 @@
 // accounts are read and written as attributes of their directory objects,
 // with the shapes, buffers and result codes of Windows.
 //
-// Writes change only what differs from the account as it is, in one LDAP
-// modification (all of it or nothing): the script path, and the flags when
-// the caller changed them. Group members include the accounts whose primary
+// Writes change only what differs from the account as the caller last read
+// it, in one modification (all of it or nothing): the script path, and the
+// flags when the caller changed them. A write right after the caller's own
+// read (the engine's read-change-write) compares with that read and sends
+// one request; otherwise the account is read first. Group members include the accounts whose primary
 // group it is, as Windows lists them. The locator answers from the
 // controller's configuration.
 #pragma once
 
+#include <chrono>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -52,6 +55,8 @@ class SambaAccounts : public IAccountStore {
 
  private:
   bool IsLocalServer(LPCWSTR server) const;
+  void RememberRead(const AccountRecord& record, const std::string& dn);
+  bool TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn);
 
   DirectoryLink& ldap_;
   SambaNetApi* netapi_ = nullptr;
@@ -62,6 +67,15 @@ class SambaAccounts : public IAccountStore {
   std::mutex listingMutex_;
   std::vector<AccountRecord> listing_;
   bool haveListing_ = false;
+  // The last accounts read, for the write that follows a read.
+  struct RecentRead {
+    std::wstring key;  // folded logon name
+    AccountRecord record;
+    std::string dn;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::mutex recentMutex_;
+  std::vector<RecentRead> recent_;
 };
 
 // The network-management code of an LDAP result code.

@@ -22,11 +22,11 @@ class SambaDomain {
   // Reads `smbConf` and connects. As root on the controller (kMachine) the
   // database is the private folder's sam.ldb. With Kerberos credentials the
   // controller is reached by its DNS name (`server` overrides it), on the
-  // LDAP and the global catalog ports; with `netapiWrites` script paths are
-  // written through Samba's network-management library instead.
+  // LDAP and the global catalog ports, and script paths are written through
+  // Samba's network-management library unless `netapiWrites` is false.
   // False with *error saying what is wrong.
   bool Open(const std::string& smbConf, LdapCredentials credentials, const std::string& server, std::string* error,
-            bool netapiWrites = false);
+            bool netapiWrites = true);
 
   const SambaConfig& config() const { return config_; }
   const std::string& namingContext() const { return namingContext_; }

@@ -27,6 +27,9 @@ bool SambaNetApi::Open(const std::string& server, std::string* error) {
   }
   libnetapi_set_use_ccache(context_);
   libnetapi_set_use_kerberos(context_);
+  // Without a password set the library prompts for one on the terminal,
+  // ticket or not; an empty one makes it rely on the ticket alone.
+  libnetapi_set_password(context_, "");
   // A server given as "\\name" fails: the name alone.
   server_ = server;
   while (!server_.empty() && server_[0] == '\\') server_.erase(0, 1);

@@ -121,7 +121,8 @@ run() {  # run OPERATION ARGS... (Samba reached as $mode)
   grep -h "Completed" "$work/$op.samba.out" || fail "$op on Samba did not complete"
 }
 
-# Once with the administrator's ticket over LDAP, once as root on the
+# Once with the administrator's ticket (LDAP, and script paths through
+# Samba's network-management library), once as root on the
 # controller in its own database; the second starts where the first ended.
 for mode in kerberos machine; do
   run add --center-ip 192.168.1.10 --package 'C:\Packages\QelSetup.exe'
@@ -145,4 +146,4 @@ if [ "$failures" -ne 0 ]; then
   echo "samba_dc: $failures failure(s)"
   exit 1
 fi
-echo "samba_dc: passed ($(wc -l < "$work/samba.common") accounts compared, over LDAP with a ticket and in the database)"
+echo "samba_dc: passed ($(wc -l < "$work/samba.common") accounts compared, with a ticket and in the database)"

@@ -143,7 +143,13 @@ std::vector<std::wstring> Folded(std::vector<std::wstring> values) {
   return values;
 }
 
-class SambaLiveTest : public ::testing::TestWithParam<LdapCredentials> {
+struct Reach {
+  LdapCredentials credentials;
+  bool netapiWrites;
+  const char* name;
+};
+
+class SambaLiveTest : public ::testing::TestWithParam<Reach> {
  protected:
   void SetUp() override {
     std::string conf = Env("QEL_SAMBA_CONF"), ldif = Env("QEL_SAMBA_LDIF");
@@ -151,7 +157,8 @@ class SambaLiveTest : public ::testing::TestWithParam<LdapCredentials> {
     DomainError error;
     ASSERT_TRUE(store_.Load(ldif, &error)) << error.ToString();
     std::string why;
-    ASSERT_TRUE(samba_.Open(conf, GetParam(), "", &why)) << why;
+    ASSERT_TRUE(samba_.Open(conf, GetParam().credentials, "", &why, GetParam().netapiWrites)) << why;
+    ASSERT_EQ(samba_.WritesThroughNetApi(), GetParam().netapiWrites && GetParam().credentials == LdapCredentials::kKerberos);
     storeDirectory_.reset(new DomainDirectory(store_));
     // The accounts both hold: Samba keeps a few of its own (krbtgt, the
     // controller), and leaves out what sits below a class it lacks.
@@ -345,10 +352,10 @@ TEST_P(SambaLiveTest, TheLocatorNamesTheController) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Credentials, SambaLiveTest,
-                         ::testing::Values(LdapCredentials::kMachine, LdapCredentials::kKerberos),
-                         [](const ::testing::TestParamInfo<LdapCredentials>& info) {
-                           return info.param == LdapCredentials::kMachine ? "Machine" : "Kerberos";
-                         });
+                         ::testing::Values(Reach{LdapCredentials::kMachine, false, "Database"},
+                                           Reach{LdapCredentials::kKerberos, false, "TicketLdap"},
+                                           Reach{LdapCredentials::kKerberos, true, "TicketNetApi"}),
+                         [](const ::testing::TestParamInfo<Reach>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace qel

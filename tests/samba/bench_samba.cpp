@@ -1,0 +1,220 @@
+// Timing harness (not a test): the deployment over a Samba controller,
+// beside the embedded store of the same domain. One organisational unit of
+// generated accounts (every third with a logon script of its own) is added
+// and removed, then AnyScriptedUser walks the whole domain; each run is
+// timed and the requests sent to the controller counted.
+//
+//   bench_samba generate ACCOUNTS FILE    the domain, as LDIF
+//   bench_samba run FILE SMBCONF          the runs (with a Kerberos ticket)
+//
+// tools/samba/bench.sh does both around a throwaway controller.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "deploy/script_deployer.h"
+#include "directory/user_node.h"
+#include "log/log_utility.h"
+#include "platform/domain/domain_directory.h"
+#include "platform/domain/domain_generator.h"
+#include "platform/domain/domain_store.h"
+#include "platform/host/host_ports.h"
+#include "platform/samba/samba_domain.h"
+#include "wizard/netapi_entry.h"
+#include "wizard/wizard_state.h"
+
+namespace qel {
+namespace {
+
+// Seconds per object reported for PowerShell's Set-ADUser over a whole domain.
+constexpr double kSetAdUserSeconds = 0.060;
+
+class QuietPage : public IProgressReceiver {
+ public:
+  int ReportProgress(int kind, LONG_PTR value) override {
+    if (kind == PROGRESS_DONE) result = reinterpret_cast<const char*>(value);
+    return 1;
+  }
+  std::string result;
+};
+
+void MakeFolders(const std::string& path) {
+  for (size_t at = path.find('/', 1); at != std::string::npos; at = path.find('/', at + 1))
+    ::mkdir(path.substr(0, at).c_str(), 0755);
+  ::mkdir(path.c_str(), 0755);
+}
+
+// The controller's Windows world: the wizard's folder, the package, and for
+// the store its NETLOGON folder and registry.
+HostConfig World(const std::string& root, bool store) {
+  MakeFolders(root + "/C/Program Files/Orvane");
+  MakeFolders(root + "/C/Packages");
+  std::ofstream(root + "/C/Program Files/Orvane/QelCheck.exe", std::ios::binary) << std::string(64 * 1024, 'c');
+  std::ofstream(root + "/C/Packages/QelSetup.exe", std::ios::binary) << std::string(1024 * 1024, 'p');
+  HostConfig config;
+  config.root = root;
+  config.registryFile = root + "/registry.reg";
+  if (store) {
+    MakeFolders(root + "/C/WINDOWS/SYSVOL/sysvol/test.lan/scripts");
+    std::ofstream(config.registryFile, std::ios::binary)
+        << "Windows Registry Editor Version 5.00\r\n\r\n"
+           "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Services\\Netlogon\\Parameters]\r\n"
+           "\"Scripts\"=\"%SystemRoot%\\\\SYSVOL\\\\sysvol\\\\test.lan\\\\scripts\"\r\n";
+    config.computerName = "DC1";
+    config.shares["\\\\DC1\\NetLogon"] = "C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts";
+  }
+  return config;
+}
+
+struct Figures {
+  double seconds = 0;
+  int total = 0, succeeded = 0;
+  uint64_t requests = 0;
+  bool ok = false;
+};
+
+void Print(const char* backend, const char* run, const Figures& f, bool counted, int perAccountOf) {
+  int accounts = perAccountOf > 0 ? perAccountOf : f.total;
+  char requests[32] = "-";
+  if (counted && accounts > 0) std::snprintf(requests, sizeof requests, "%.2f", double(f.requests) / accounts);
+  std::printf("%-22s %-16s %8.2f %8d %12.0f %10.2f %14s%s\n", backend, run, f.seconds, accounts,
+              accounts / f.seconds, 1000.0 * f.seconds / (accounts > 0 ? accounts : 1), requests,
+              f.ok ? "" : "  FAILED");
+}
+
+// One add, one remove, one AnyScriptedUser over what Ports() holds now.
+bool Runs(const char* backend, const std::function<uint64_t()>& requests, bool counted) {
+  ClearUserNodes();
+  USER_NODE* unit = NewUserNode("Unit0001", L"OU=Unit0001,DC=test,DC=lan", nullptr, OUType);
+  unit->bSelected = TRUE;
+  g_UserNodeHead.pNext = unit;
+  g_pLastUserNode = unit;
+  bool ok = true;
+  for (BOOL install : {TRUE, FALSE}) {
+    TheWizardState().RemoveWhenExist = FALSE;
+    QuietPage page;
+    CScriptDeployer engine;
+    Figures f;
+    uint64_t before = requests();
+    auto begin = std::chrono::steady_clock::now();
+    f.ok = engine.Init(&page, nullptr, nullptr) && engine.SetCenterIP("192.168.1.10") &&
+           engine.SetPackagePath("C:\\Packages\\QelSetup.exe") && engine.ChangeAllScript(nullptr, install);
+    f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+    f.requests = requests() - before;
+    f.total = engine.m_nTotal;
+    f.succeeded = engine.m_nSucceeded;
+    f.ok = f.ok && f.total > 0 && f.succeeded == f.total;
+    Print(backend, install ? "add" : "remove", f, counted, 0);
+    ok = ok && f.ok;
+  }
+  // Nobody runs the product's batch now: the walk reads every account.
+  CScriptDeployer engine;
+  engine.Init(nullptr, nullptr, nullptr);
+  DWORD listed = 0;
+  for (DWORD index = 0;;) {
+    DWORD returned = 0;
+    PVOID buffer = nullptr;
+    NET_API_STATUS status =
+        Ports().accounts->NetQueryDisplayInformation(nullptr, 1, index, 100, MAX_PREFERRED_LENGTH, &returned, &buffer);
+    const NET_DISPLAY_USER* users = static_cast<const NET_DISPLAY_USER*>(buffer);
+    for (DWORD i = 0; i < returned; ++i) {
+      if (users[i].usri1_name[0] != 0 && users[i].usri1_name[std::wcslen(users[i].usri1_name) - 1] != L'$') ++listed;
+      index = users[i].usri1_next_index;
+    }
+    if (buffer) Ports().accounts->NetApiBufferFree(buffer);
+    if (status != ERROR_MORE_DATA || returned == 0) break;
+  }
+  Figures f;
+  uint64_t before = requests();
+  auto begin = std::chrono::steady_clock::now();
+  f.ok = !engine.AnyScriptedUser();
+  f.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+  f.requests = requests() - before;
+  f.total = static_cast<int>(listed);
+  Print(backend, "AnyScriptedUser", f, counted, static_cast<int>(listed));
+  ClearUserNodes();
+  return ok && f.ok;
+}
+
+int Generate(int accounts, const std::string& file) {
+  GeneratedDomain shape;
+  shape.accounts = accounts;
+  shape.organizationalUnits = 1;
+  shape.ownScriptEvery = 3;
+  std::ofstream(file, std::ios::binary) << GenerateDomainLdif(shape);
+  return 0;
+}
+
+int Run(const std::string& ldif, const std::string& smbConf) {
+  char pattern[] = "/tmp/qel-bench-samba-XXXXXX";
+  std::string scratch = ::mkdtemp(pattern);
+  std::printf("%-22s %-16s %8s %8s %12s %10s %14s\n", "back-end", "run", "wall s", "accounts", "accounts/s",
+              "ms/account", "requests/acct");
+  bool ok = true;
+  {
+    DomainStore store;
+    DomainError error;
+    std::string copy = scratch + "/domain.ldif";
+    std::ofstream(copy, std::ios::binary) << std::ifstream(ldif, std::ios::binary).rdbuf();
+    if (!store.Load(copy, &error)) {
+      std::fprintf(stderr, "cannot load %s: %s\n", ldif.c_str(), error.ToString().c_str());
+      return 1;
+    }
+    HostPlatform platform(World(scratch + "/store", true));
+    DomainDirectory directory(store);
+    Ports().accounts = &store;
+    Ports().directory = &directory;
+    _NCOvLogHolder log;
+    ok = LoadNetApiEntryPoints() && Runs("embedded store", [] { return uint64_t(0); }, false) && ok;
+  }
+  struct Mode {
+    const char* name;
+    LdapCredentials credentials;
+    bool netapi;
+  } modes[] = {{"Samba, in its database", LdapCredentials::kMachine, false},
+               {"Samba, LDAP + ticket", LdapCredentials::kKerberos, false},
+               {"Samba, 1009 + ticket", LdapCredentials::kKerberos, true}};
+  for (const Mode& mode : modes) {
+    if (mode.netapi && std::getenv("QEL_BENCH_NETAPI") == nullptr) continue;
+    SambaDomain samba;
+    std::string why;
+    if (!samba.Open(smbConf, mode.credentials, "", &why, mode.netapi)) {
+      std::fprintf(stderr, "%s: %s\n", mode.name, why.c_str());
+      ok = false;
+      continue;
+    }
+    HostConfig config = World(scratch + "/" + std::to_string(&mode - modes), false);
+    samba.Configure(&config);
+    HostPlatform platform(config);
+    Ports().accounts = &samba.accounts();
+    Ports().directory = &samba.directory();
+    if (!samba.RegisterScriptsFolder(&why)) {
+      std::fprintf(stderr, "%s\n", why.c_str());
+      return 1;
+    }
+    _NCOvLogHolder log;
+    ok = LoadNetApiEntryPoints() && Runs(mode.name, [&] { return samba.RoundTrips(); }, true) && ok;
+  }
+  std::printf("%-22s %-16s %8s %8s %12.0f %10.2f %14s\n", "Set-ADUser (reported)", "per object", "-", "-",
+              1.0 / kSetAdUserSeconds, 1000.0 * kSetAdUserSeconds, "-");
+  std::string remove = "rm -rf -- '" + scratch + "'";
+  if (std::system(remove.c_str()) != 0) std::fprintf(stderr, "%s is left\n", scratch.c_str());
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace qel
+
+int main(int argc, char** argv) {
+  std::string command = argc > 1 ? argv[1] : "";
+  if (command == "generate" && argc == 4) return qel::Generate(std::atoi(argv[2]), argv[3]);
+  if (command == "run" && argc == 4) return qel::Run(argv[2], argv[3]);
+  std::fprintf(stderr, "usage: bench_samba generate ACCOUNTS FILE\n       bench_samba run FILE SMBCONF\n");
+  return 2;
+}
