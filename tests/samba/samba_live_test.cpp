@@ -4,6 +4,8 @@
 // starts the controller and sets QEL_SAMBA_CONF (its smb.conf),
 // QEL_SAMBA_LDIF (the file it was loaded from) and the Kerberos ticket.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +18,11 @@
 #include "platform/domain/domain_directory.h"
 #include "platform/domain/domain_store.h"
 #include "platform/domain/domain_text.h"
+#include "deploy/script_deployer.h"
+#include "log/log_utility.h"
 #include "platform/samba/samba_domain.h"
+#include "wizard/netapi_entry.h"
+#include "wizard/startup.h"
 
 namespace qel {
 namespace {
@@ -349,6 +355,61 @@ TEST_P(SambaLiveTest, TheLocatorNamesTheController) {
   samba_.Configure(&host);
   EXPECT_EQ(host.computerName, "DC1");
   EXPECT_EQ(host.mounts.at("C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts"), samba_.config().netlogonPath);
+}
+
+// The wizard's start-up gate and the engine's set-up, unchanged, on the
+// controller: its name from the locator and the computer name agree, the
+// naming context comes from the directory, the registry names the NETLOGON
+// folder, and the domain's accounts are readable.
+TEST_P(SambaLiveTest, StartUpGateAndScriptsFolderWorkOnTheController) {
+  char pattern[] = "/tmp/qel-samba-gate-XXXXXX";
+  std::string root = ::mkdtemp(pattern);
+  HostConfig host;
+  host.root = root;
+  host.registryFile = root + "/registry.reg";
+  samba_.Configure(&host);
+  {
+    HostPlatform platform(host);
+    Ports().accounts = &samba_.accounts();
+    Ports().directory = &samba_.directory();
+    std::string why;
+    ASSERT_TRUE(samba_.RegisterScriptsFolder(&why)) << why;
+    _NCOvLogHolder log;
+    ASSERT_TRUE(LoadNetApiEntryPoints());
+    CScriptWizardApp app;
+    EXPECT_EQ(app.CheckDomainController(), 0u);
+    wchar_t context[256];
+    DWORD capacity = 256;
+    EXPECT_EQ(GetDefaultNamingContext(context, &capacity), 1u);
+    EXPECT_STREQ(context, L"DC=test,DC=lan");
+    char folder[MAX_PATH] = {};
+    ASSERT_TRUE(FindScriptsFolder("C:\\WINDOWS", folder));
+    EXPECT_STREQ(folder, "C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts");
+    DWORD attributes = Files().GetFileAttributesA("\\\\DC1\\NETLOGON");
+    EXPECT_NE(attributes, INVALID_FILE_ATTRIBUTES);
+    EXPECT_NE(attributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    CScriptDeployer engine;
+    EXPECT_TRUE(engine.Init(nullptr, nullptr, nullptr));
+    // The registry is not written again when it already names the folder.
+    struct stat before, after;
+    ASSERT_EQ(::stat(host.registryFile.c_str(), &before), 0);
+    ASSERT_TRUE(samba_.RegisterScriptsFolder(&why)) << why;
+    ASSERT_EQ(::stat(host.registryFile.c_str(), &after), 0);
+    EXPECT_EQ(before.st_mtim.tv_nsec, after.st_mtim.tv_nsec);
+  }
+  // Run anywhere else, the gate sends the administrator to the controller.
+  host.computerName = "WS01";
+  {
+    HostPlatform platform(host);
+    Ports().accounts = &samba_.accounts();
+    Ports().directory = &samba_.directory();
+    _NCOvLogHolder log;
+    ASSERT_TRUE(LoadNetApiEntryPoints());
+    CScriptWizardApp app;
+    EXPECT_NE(app.CheckDomainController(), 0u);
+  }
+  std::string remove = "rm -rf -- '" + root + "'";
+  EXPECT_EQ(std::system(remove.c_str()), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Credentials, SambaLiveTest,
