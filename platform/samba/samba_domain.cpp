@@ -37,7 +37,10 @@ bool SambaDomain::Open(const std::string& smbConf, LdapCredentials credentials, 
     link_ = &database_;
   } else {
     if (ldap_.Open("ldap://" + host + ":389", credentials, error) != LDAP_SUCCESS) return false;
-    if (gc_.Open("ldap://" + host + ":3268", credentials, error) != LDAP_SUCCESS) return false;
+    // A global catalog that does not answer is not the end: its binds then
+    // fail as ADSI's do, and the engine goes on with the domain's own.
+    std::string gcError;
+    gc_.Open("ldap://" + host + ":3268", credentials, &gcError);
     link_ = &ldap_;
     separateGc_ = true;
   }

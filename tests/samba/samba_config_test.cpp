@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "platform/domain/domain_directory.h"
 #include "platform/samba/ldap_link.h"
 #include "platform/samba/samba_accounts.h"
 #include "platform/samba/samba_directory.h"
@@ -142,6 +143,29 @@ TEST(SambaAccountsTest, AnAbsentControllerFailsEveryCall) {
   ASSERT_EQ(accounts.NetGetDCName(nullptr, L"TEST", &buffer), static_cast<NET_API_STATUS>(NERR_Success));
   EXPECT_STREQ(reinterpret_cast<wchar_t*>(buffer), L"\\\\DC1");
   accounts.NetApiBufferFree(buffer);
+}
+
+// A directory whose controller (or only its global catalog) does not answer:
+// binds fail as ADSI's do, so the engine can go on with the other provider.
+TEST(SambaDirectoryTest, AnUnreachableServerFailsBindsAsAdsiDoes) {
+  LdapLink ldap, gc;  // never opened: nothing answers
+  SambaDirectory directory(ldap, gc, "DC=test,DC=lan", {"DC1", "dc1.test.lan"});
+  IDirectorySearchPort* search = reinterpret_cast<IDirectorySearchPort*>(&directory);
+  EXPECT_EQ(directory.BindSearch(L"GC://DC=test,DC=lan", &search), kDirServerDown);
+  EXPECT_EQ(search, nullptr);
+  EXPECT_EQ(directory.BindSearch(L"LDAP://dc1.test.lan/OU=Sales,DC=test,DC=lan", &search), kDirServerDown);
+  EXPECT_EQ(directory.BindSearch(L"LDAP://OTHER/DC=test,DC=lan", &search), kDirServerDown);
+  EXPECT_EQ(directory.BindSearch(L"LDAP://rootDSE", &search), E_ADS_BAD_PATHNAME);
+  EXPECT_EQ(directory.BindSearch(L"ldap://DC=test,DC=lan", &search), E_ADS_BAD_PATHNAME);  // case matters
+  EXPECT_EQ(directory.BindSearch(nullptr, &search), E_ADS_BAD_PATHNAME);
+  wchar_t value[64];
+  DWORD length = 7;
+  BOOL text = TRUE;
+  EXPECT_EQ(directory.GetObjectString(L"LDAP://rootDSE", L"defaultNamingContext", value, 64, &length, &text),
+            kDirServerDown);
+  EXPECT_EQ(length, 0u);
+  EXPECT_FALSE(text);
+  EXPECT_EQ(directory.OpenSearches(), 0);
 }
 
 }  // namespace
