@@ -142,6 +142,23 @@ for mode in kerberos machine; do
     fail "an account's own logon script was not given back"
 done
 
+# The terminal wizard on the controller: the start-up gate lets it in (its
+# computer name is the controller's), the user page shows the directory, and
+# the run changes the two accounts chosen there.
+wizard="$build/wizard/ui/qelscript"
+wizard_root=$work/wizard
+mkdir -p "$wizard_root/C/Program Files/Orvane" "$wizard_root/C/pkg"
+echo "QelCheck stand-in" > "$wizard_root/C/Program Files/Orvane/QelCheck.exe"
+echo "Orvane Qel install package" > "$wizard_root/C/pkg/QelSetup.exe"
+printf 'add\nnext\nswalker;rscott\nn\nnext\n\nC:\\pkg\\QelSetup.exe\nnext\n10.1.2.3\n\nnext\nfinish\n' |
+  QEL_HOST_ROOT=$wizard_root timeout 120 "$wizard" --samba "$conf" --kerberos > "$work/wizard.out" 2>&1 ||
+  fail "the terminal wizard failed: $(tail -n 5 "$work/wizard.out")"
+grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/wizard.out" || fail "the wizard's run did not complete"
+grep -qF "Sales" "$work/wizard.out" || fail "the wizard's user page did not show the directory"
+accounts samba > "$work/samba.tsv"
+grep -qP '^swalker\tQelswalker.bat\t' "$work/samba.tsv" || fail "the wizard did not give swalker its wrapper"
+grep -qP '^rscott\tQelInstall.bat\t' "$work/samba.tsv" || fail "the wizard did not give rscott the batch"
+
 if [ "$failures" -ne 0 ]; then
   echo "samba_dc: $failures failure(s)"
   exit 1

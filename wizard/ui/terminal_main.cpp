@@ -8,6 +8,12 @@
 // <folder>/C/NETLOGON, the registry <folder>/registry.reg), the program
 // lives in "C:\Program Files\Orvane" (QelCheck.exe is staged from there) and
 // this computer is the domain's controller.
+//
+// With --samba <smb.conf> [--kerberos] (host only) the wizard works on the
+// Samba Active Directory domain that configuration describes, from its
+// controller: the world is $QEL_HOST_ROOT as above, with the controller's
+// name, its NETLOGON share and folder, and the registry naming that folder;
+// the accounts and the directory are the domain's (see platform/samba).
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +31,9 @@
 #include "wizard/ui/options.h"
 #include "wizard/ui/rehearsal.h"
 #include "wizard/ui/terminal_wizard.h"
+#ifdef QEL_HAVE_SAMBA
+#include "platform/samba/samba_domain.h"
+#endif
 
 namespace {
 
@@ -46,14 +55,36 @@ void OnInterrupt(int) { RequestTerminalCancel(); }
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv + 1, argv + argc);
+  std::vector<std::string> arguments;
+  std::string sambaConf;
+  bool kerberos = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--samba" && i + 1 < argc) {
+      sambaConf = argv[++i];
+    } else if (arg == "--kerberos") {
+      kerberos = true;
+    } else {
+      arguments.push_back(arg);
+    }
+  }
   FrontEndOptions options;
   std::string error;
-  if (!ParseFrontEndOptions(arguments, &options, &error)) {
+  bool parsed = ParseFrontEndOptions(arguments, &options, &error);
+  if (parsed && !sambaConf.empty() && options.rehearse) {
+    error = "--samba and --rehearse exclude each other";
+    parsed = false;
+  }
+  if (parsed && kerberos && sambaConf.empty()) {
+    error = "--kerberos belongs to --samba";
+    parsed = false;
+  }
+  if (!parsed) {
     std::fprintf(stderr, "qelscript: %s\n", error.c_str());
     std::fprintf(stderr,
-                 "usage: qelscript [--rehearse <domain.ldif> <folder>] [--lang 1033|2052|1028]\n"
-                 "                 [--select <name>[;<name>...]] [--center <address>] [--package <path>]\n");
+                 "usage: qelscript [--rehearse <domain.ldif> <folder> | --samba <smb.conf> [--kerberos]]\n"
+                 "                 [--lang 1033|2052|1028] [--select <name>[;<name>...]] [--center <address>]\n"
+                 "                 [--package <path>]\n");
     return 2;
   }
   WORD language = options.language != 0 ? TableLanguage(options.language) : 1033;
@@ -76,9 +107,35 @@ int main(int argc, char** argv) {
     fs::create_directories(fs::path(config.root) / "C" / "WINDOWS", ignored);
     fs::create_directories(fs::path(config.root) / "C" / "TEMP", ignored);
   }
+#ifdef QEL_HAVE_SAMBA
+  SambaDomain samba;
+  if (!sambaConf.empty()) {
+    if (!samba.Open(sambaConf, kerberos ? LdapCredentials::kKerberos : LdapCredentials::kMachine, "", &error)) {
+      std::fprintf(stderr, "qelscript: cannot open the Samba domain: %s\n", error.c_str());
+      return 1;
+    }
+    samba.Configure(&config);
+    fs::create_directories(fs::path(config.root) / "C" / "Program Files" / "Orvane", ignored);
+  }
+#else
+  if (!sambaConf.empty()) {
+    std::fprintf(stderr, "qelscript: this build has no Samba support\n");
+    return 2;
+  }
+#endif
   // Chinese texts need a Chinese code page in the program's own world.
   if (language != 1033) config.codePage = 936;
   HostPlatform platform(config);
+#ifdef QEL_HAVE_SAMBA
+  if (!sambaConf.empty()) {
+    Ports().accounts = &samba.accounts();
+    Ports().directory = &samba.directory();
+    if (!samba.RegisterScriptsFolder(&error)) {
+      std::fprintf(stderr, "qelscript: %s\n", error.c_str());
+      return 1;
+    }
+  }
+#endif
   // Sockets and the address table for the Test button of the parameters page.
   InstallHostNetPorts();
   // The log lives from here to the end of the program.
