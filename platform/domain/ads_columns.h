@@ -22,4 +22,11 @@ bool FillAdsColumn(const std::wstring& name, ADSTYPE type, const std::vector<std
                    ADS_SEARCH_COLUMN* column);
 HRESULT FreeAdsColumn(ADS_SEARCH_COLUMN* column);
 
+// IDirectorySearch::SetSearchPreference as the directories here take it:
+// scope, page size and size limit are kept, time limits and the like are
+// accepted, anything else refused. All or nothing: when one preference is
+// refused (its dwStatus says why) none is taken and the values stay.
+HRESULT ApplySearchPreferences(ADS_SEARCHPREF_INFO* preferences, DWORD count, int* scope, DWORD* pageSize,
+                               DWORD* sizeLimit);
+
 }  // namespace qel

@@ -36,50 +36,7 @@ class SambaSearch : public IDirectorySearchPort {
   }
 
   HRESULT SetSearchPreference(ADS_SEARCHPREF_INFO* preferences, DWORD count) override {
-    if (!preferences && count) return E_POINTER;
-    // All or nothing, as the embedded directory: a refused preference leaves the others unset too.
-    int scope = scope_;
-    DWORD pageSize = pageSize_, sizeLimit = sizeLimit_;
-    bool ok = true;
-    for (DWORD i = 0; i < count; ++i) {
-      ADS_SEARCHPREF_INFO& p = preferences[i];
-      p.dwStatus = ADS_STATUS_S_OK;
-      bool integer = p.vValue.dwType == ADSTYPE_INTEGER;
-      switch (p.dwSearchPref) {
-        case ADS_SEARCHPREF_SEARCH_SCOPE:
-          if (!integer || p.vValue.Integer > ADS_SCOPE_SUBTREE) p.dwStatus = ADS_STATUS_INVALID_SEARCHPREFVALUE;
-          else scope = static_cast<int>(p.vValue.Integer);
-          break;
-        case ADS_SEARCHPREF_PAGESIZE:
-          if (!integer) p.dwStatus = ADS_STATUS_INVALID_SEARCHPREFVALUE;
-          else pageSize = p.vValue.Integer;
-          break;
-        case ADS_SEARCHPREF_SIZE_LIMIT:
-          if (!integer) p.dwStatus = ADS_STATUS_INVALID_SEARCHPREFVALUE;
-          else sizeLimit = p.vValue.Integer;
-          break;
-        case ADS_SEARCHPREF_PAGED_TIME_LIMIT:
-        case ADS_SEARCHPREF_TIME_LIMIT:
-        case ADS_SEARCHPREF_TIMEOUT:
-          if (!integer) p.dwStatus = ADS_STATUS_INVALID_SEARCHPREFVALUE;
-          break;
-        case ADS_SEARCHPREF_ASYNCHRONOUS:
-        case ADS_SEARCHPREF_CACHE_RESULTS:
-        case ADS_SEARCHPREF_CHASE_REFERRALS:
-        case ADS_SEARCHPREF_DEREF_ALIASES:
-          if (!integer && p.vValue.dwType != ADSTYPE_BOOLEAN) p.dwStatus = ADS_STATUS_INVALID_SEARCHPREFVALUE;
-          break;
-        default:
-          p.dwStatus = ADS_STATUS_INVALID_SEARCHPREF;
-          break;
-      }
-      if (p.dwStatus != ADS_STATUS_S_OK) ok = false;
-    }
-    if (!ok) return E_ADS_BAD_PARAMETER;
-    scope_ = scope;
-    pageSize_ = pageSize;
-    sizeLimit_ = sizeLimit;
-    return S_OK;
+    return ApplySearchPreferences(preferences, count, &scope_, &pageSize_, &sizeLimit_);
   }
 
   HRESULT ExecuteSearch(const wchar_t* filter, const wchar_t* const* attributes, DWORD count,
