@@ -82,7 +82,7 @@ struct Figures {
 void Print(const char* backend, const char* run, const Figures& f, bool counted, int perAccountOf) {
   int accounts = perAccountOf > 0 ? perAccountOf : f.total;
   char requests[32] = "-";
-  if (counted && accounts > 0) std::snprintf(requests, sizeof requests, "%.2f", double(f.requests) / accounts);
+  if (counted && accounts > 0) std::snprintf(requests, sizeof requests, "%.3f", double(f.requests) / accounts);
   std::printf("%-22s %-16s %8.2f %8d %12.0f %10.2f %14s%s\n", backend, run, f.seconds, accounts,
               accounts / f.seconds, 1000.0 * f.seconds / (accounts > 0 ? accounts : 1), requests,
               f.ok ? "" : "  FAILED");
