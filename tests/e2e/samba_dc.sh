@@ -16,7 +16,11 @@ live="$build/tests/samba/samba_live_test"
 samba_tools="$here/tools/samba"
 
 if [ "${QEL_SAMBA_INSIDE-}" != 1 ]; then
-  [ "$(id -u)" = 0 ] || { echo "samba_dc: needs root for its network namespace" >&2; exit 1; }
+  if [ "$(id -u)" != 0 ]; then
+    # Namespaces and the controller need root: through sudo when it asks for no password.
+    sudo -n true 2>/dev/null || { echo "samba_dc: needs root (or sudo without a password) for its network namespace" >&2; exit 1; }
+    exec sudo -n --preserve-env=QEL_BUILD bash "$0" "$@"
+  fi
   command -v samba >/dev/null || { echo "samba_dc: samba is not installed (tools/setup-debian.sh)" >&2; exit 1; }
   "$deploy" --help | grep -q -- --samba || { echo "samba_dc: $deploy was built without Samba support" >&2; exit 1; }
   QEL_SAMBA_INSIDE=1 exec "$samba_tools/netns.sh" "$0" "$@"
