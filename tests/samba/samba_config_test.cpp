@@ -5,7 +5,11 @@
 
 #include <string>
 
+#include "deploy/script_deployer.h"
+#include "log/log_utility.h"
 #include "platform/domain/domain_directory.h"
+#include "tests/fakes/host/host_test_env.h"
+#include "wizard/netapi_entry.h"
 #include "platform/samba/ldap_link.h"
 #include "platform/samba/samba_accounts.h"
 #include "platform/samba/samba_directory.h"
@@ -143,6 +147,38 @@ TEST(SambaAccountsTest, AnAbsentControllerFailsEveryCall) {
   ASSERT_EQ(accounts.NetGetDCName(nullptr, L"TEST", &buffer), static_cast<NET_API_STATUS>(NERR_Success));
   EXPECT_STREQ(reinterpret_cast<wchar_t*>(buffer), L"\\\\DC1");
   accounts.NetApiBufferFree(buffer);
+}
+
+// The engine's set-up reads "Domain Users" to see that the accounts are
+// readable: with the controller gone it must refuse to start a run.
+TEST(SambaAccountsTest, TheEngineDoesNotStartWhenTheAccountsCannotBeRead) {
+  test::HostTestEnv env;
+  ASSERT_TRUE(env.MakeDirectory("C:\\WINDOWS\\SYSVOL\\sysvol\\test.lan\\scripts"));
+  HKEY key = nullptr;
+  ASSERT_EQ(Registry().RegCreateKeyA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Netlogon\\Parameters",
+                                     &key),
+            ERROR_SUCCESS);
+  const char scripts[] = "%SystemRoot%\\SYSVOL\\sysvol\\test.lan\\scripts";
+  Registry().RegSetValueExA(key, "Scripts", REG_SZ, reinterpret_cast<const BYTE*>(scripts), sizeof scripts);
+  Registry().RegCloseKey(key);
+  LdapLink link;  // never opened: the controller does not answer
+  SambaConfig config;
+  std::string error;
+  ASSERT_TRUE(ParseSambaConfig(kProvisioned, "smb.conf", &config, &error));
+  SambaAccounts accounts(link, config, "DC=test,DC=lan");
+  Ports().accounts = &accounts;
+  _NCOvLogHolder log;
+  ASSERT_TRUE(LoadNetApiEntryPoints());
+  CScriptDeployer engine;
+  EXPECT_FALSE(engine.Init(nullptr, nullptr, nullptr));
+  // The same world with readable accounts starts.
+  DomainStore store;
+  DomainError loadError;
+  ASSERT_TRUE(store.Load(QEL_SAMPLE_DOMAIN, &loadError)) << loadError.ToString();
+  Ports().accounts = &store;
+  CScriptDeployer readable;
+  EXPECT_TRUE(readable.Init(nullptr, nullptr, nullptr));
+  Ports().accounts = nullptr;
 }
 
 // A directory whose controller (or only its global catalog) does not answer:
