@@ -100,6 +100,8 @@ bool SambaAccounts::IsLocalServer(LPCWSTR server) const {
 }
 
 NET_API_STATUS SambaAccounts::FindAccount(const std::wstring& name, AccountRecord* record, std::string* dn) {
+  // No account has an empty name; the filter would not even be valid.
+  if (name.empty()) return NERR_UserNotFound;
   std::string filter = "(&(objectClass=user)(sAMAccountName=" + LdapFilterEscape(WideToUtf8(name)) + "))";
   std::string cookie;
   std::vector<LdapEntry> found;

@@ -134,6 +134,8 @@ TEST(SambaAccountsTest, AnAbsentControllerFailsEveryCall) {
   PVOID listing = nullptr;
   EXPECT_EQ(accounts.NetQueryDisplayInformation(nullptr, 1, 0, 100, MAX_PREFERRED_LENGTH, &read, &listing),
             kServerUnavailable);
+  // An empty name is no account, without asking the controller.
+  EXPECT_EQ(accounts.NetUserGetInfo(nullptr, L"", 3, &buffer), static_cast<NET_API_STATUS>(NERR_UserNotFound));
   // Another server is refused as Windows refuses an unknown one; this one by either name.
   EXPECT_EQ(accounts.NetUserGetInfo(L"\\\\OTHER", L"swalker", 3, &buffer), static_cast<NET_API_STATUS>(ERROR_BAD_NETPATH));
   EXPECT_EQ(accounts.NetUserGetInfo(L"\\\\dc1.test.lan", L"swalker", 3, &buffer), kServerUnavailable);
