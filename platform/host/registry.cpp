@@ -84,6 +84,18 @@ class HostRegistry : public IRegistry {
     return RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS, result);
   }
 
+  // Opening or creating a key without a subkey: a predefined key comes back
+  // as it is; any other key that still exists gets a new handle.
+  LONG SameKey(HKEY root, const std::string& path, REGSAM desired, HKEY* result) {
+    if (RootName(root)) {
+      *result = root;
+      return ERROR_SUCCESS;
+    }
+    if (!data_.KeyExists(path)) return Fail(ERROR_KEY_DELETED);
+    *result = NewHandle(path, desired);
+    return ERROR_SUCCESS;
+  }
+
   LONG RegOpenKeyExA(HKEY root, const char* subKey, DWORD, REGSAM desired, HKEY* result) override {
     std::lock_guard<std::mutex> guard(mutex_);
     if (!result) return Fail(ERROR_INVALID_PARAMETER);
@@ -91,15 +103,7 @@ class HostRegistry : public IRegistry {
     if (!Refresh()) return Fail(ERROR_BADDB);
     std::string path;
     if (!PathOf(root, &path)) return Fail(ERROR_INVALID_HANDLE);
-    if (!subKey || !*subKey) {
-      if (RootName(root)) {
-        *result = root;
-        return ERROR_SUCCESS;
-      }
-      if (!data_.KeyExists(path)) return Fail(ERROR_KEY_DELETED);
-      *result = NewHandle(path, desired);
-      return ERROR_SUCCESS;
-    }
+    if (!subKey || !*subKey) return SameKey(root, path, desired, result);
     std::string full;
     if (!Join(path, subKey, &full)) return Fail(ERROR_FILE_NOT_FOUND);
     if (!data_.KeyExists(full)) return Fail(ERROR_FILE_NOT_FOUND);
@@ -114,16 +118,7 @@ class HostRegistry : public IRegistry {
     if (!Refresh()) return Fail(ERROR_BADDB);
     std::string path;
     if (!PathOf(root, &path)) return Fail(ERROR_INVALID_HANDLE);
-    if (!subKey || !*subKey) {
-      // A predefined key comes back as it is; any other key gets a new handle.
-      if (RootName(root)) {
-        *result = root;
-        return ERROR_SUCCESS;
-      }
-      if (!data_.KeyExists(path)) return Fail(ERROR_KEY_DELETED);
-      *result = NewHandle(path, KEY_ALL_ACCESS);
-      return ERROR_SUCCESS;
-    }
+    if (!subKey || !*subKey) return SameKey(root, path, KEY_ALL_ACCESS, result);
     std::string full;
     if (!Join(path, subKey, &full)) return Fail(ERROR_BAD_PATHNAME);
     if (HasLineBreak(subKey)) return Fail(ERROR_INVALID_PARAMETER);

@@ -20,34 +20,8 @@ using test::SampleText;
 using test::ScratchDir;
 using test::WriteText;
 
-// Reads one account at level 3; the copy outlives the buffer.
-struct Account {
-  NET_API_STATUS status = 0;
-  std::wstring name, script, fullName, profile, comment;
-  DWORD flags = 0, rid = 0, primaryGroup = 0;
-};
-
-Account GetAccount(DomainStore& store, const wchar_t* name) {
-  Account a;
-  LPBYTE buffer = nullptr;
-  a.status = store.NetUserGetInfo(nullptr, name, 3, &buffer);
-  if (a.status != NERR_Success) {
-    EXPECT_EQ(buffer, nullptr);
-    return a;
-  }
-  const USER_INFO_3* info = reinterpret_cast<const USER_INFO_3*>(buffer);
-  a.name = info->usri3_name;
-  a.script = info->usri3_script_path;
-  a.fullName = info->usri3_full_name;
-  a.profile = info->usri3_profile;
-  a.comment = info->usri3_comment;
-  a.flags = info->usri3_flags;
-  a.rid = info->usri3_user_id;
-  a.primaryGroup = info->usri3_primary_group_id;
-  EXPECT_EQ(info->usri3_password, nullptr);
-  store.NetApiBufferFree(buffer);
-  return a;
-}
+using test::Account;
+using test::GetAccount;
 
 // Reads the account, changes the script path and the flags as the deployment does, writes it back.
 NET_API_STATUS SetScript(DomainStore& store, const wchar_t* name, const wchar_t* script, DWORD addFlags = 0) {

@@ -48,6 +48,38 @@ class ScratchDir {
   std::filesystem::path path_;
 };
 
+// One account as NetUserGetInfo level 3 gives it; the copy outlives the buffer.
+struct Account {
+  NET_API_STATUS status = 0;
+  std::wstring name, script, fullName, profile, comment, homeDir, homeDrive, workstations;
+  DWORD flags = 0, rid = 0, primaryGroup = 0;
+};
+
+inline Account GetAccount(IAccountStore& accounts, const wchar_t* name) {
+  Account a;
+  LPBYTE buffer = nullptr;
+  a.status = accounts.NetUserGetInfo(nullptr, name, 3, &buffer);
+  if (a.status != NERR_Success) {
+    EXPECT_EQ(buffer, nullptr);
+    return a;
+  }
+  const USER_INFO_3* info = reinterpret_cast<const USER_INFO_3*>(buffer);
+  a.name = info->usri3_name;
+  a.script = info->usri3_script_path;
+  a.fullName = info->usri3_full_name;
+  a.profile = info->usri3_profile;
+  a.comment = info->usri3_comment;
+  a.homeDir = info->usri3_home_dir;
+  a.homeDrive = info->usri3_home_dir_drive;
+  a.workstations = info->usri3_workstations;
+  a.flags = info->usri3_flags;
+  a.rid = info->usri3_user_id;
+  a.primaryGroup = info->usri3_primary_group_id;
+  EXPECT_EQ(info->usri3_password, nullptr);
+  accounts.NetApiBufferFree(buffer);
+  return a;
+}
+
 // The sample domain loaded in memory.
 inline void LoadSample(DomainStore* store) {
   DomainError error;

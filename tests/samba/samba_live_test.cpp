@@ -21,6 +21,7 @@
 #include "deploy/script_deployer.h"
 #include "log/log_utility.h"
 #include "platform/samba/samba_domain.h"
+#include "tests/domain/domain_test_util.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/startup.h"
 
@@ -32,31 +33,9 @@ std::string Env(const char* name) {
   return value ? value : "";
 }
 
-struct Account {
-  NET_API_STATUS status = 0;
-  std::wstring name, script, profile, fullName, homeDir, comment, homeDrive, workstations;
-  DWORD flags = 0, primaryGroup = 0;
-};
+using test::Account;
 
-Account Read(IAccountStore& accounts, const std::wstring& name) {
-  Account a;
-  LPBYTE buffer = nullptr;
-  a.status = accounts.NetUserGetInfo(nullptr, name.c_str(), 3, &buffer);
-  if (a.status != NERR_Success) return a;
-  const USER_INFO_3* info = reinterpret_cast<const USER_INFO_3*>(buffer);
-  a.name = info->usri3_name;
-  a.script = info->usri3_script_path;
-  a.profile = info->usri3_profile;
-  a.fullName = info->usri3_full_name;
-  a.homeDir = info->usri3_home_dir;
-  a.comment = info->usri3_comment;
-  a.homeDrive = info->usri3_home_dir_drive;
-  a.workstations = info->usri3_workstations;
-  a.flags = info->usri3_flags;
-  a.primaryGroup = info->usri3_primary_group_id;
-  accounts.NetApiBufferFree(buffer);
-  return a;
-}
+Account Read(IAccountStore& accounts, const std::wstring& name) { return test::GetAccount(accounts, name.c_str()); }
 
 // The whole listing, `perCall` entries at a time; each call's count checked,
 // and the RIDs rising from one entry to the next.
