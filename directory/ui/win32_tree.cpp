@@ -1,6 +1,7 @@
 #include "directory/ui/win32_tree.h"
 
 #include "directory/tree_check.h"
+#include "wizard/ui/win32_window.h"
 
 namespace qel {
 
@@ -48,29 +49,6 @@ int CreateImageListFromBitmap(HIMAGELIST* list, UINT bitmapId, int cell, HWND wi
 }
 
 namespace win32 {
-
-namespace {
-
-std::string Narrow(const wchar_t* text) {
-  int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string out(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], length, nullptr, nullptr);
-  out.resize(static_cast<size_t>(length - 1));
-  return out;
-}
-
-std::wstring WidenAnsi(const char* text) {
-  if (text == nullptr || *text == '\0') return std::wstring();
-  int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 0) return std::wstring();
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], length);
-  wide.resize(static_cast<size_t>(length - 1));
-  return wide;
-}
-
-}  // namespace
 
 // ------------------------------------------------------------ tree view
 
@@ -148,7 +126,7 @@ std::string TreeViewOps::GetItemText(HTREEITEM item) {
   tv.pszText = buffer;
   tv.cchTextMax = 260;
   if (!SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return std::string();
-  return Narrow(buffer);
+  return NarrowAnsi(buffer);
 }
 
 void TreeViewOps::SetItemText(HTREEITEM item, const char* text) {

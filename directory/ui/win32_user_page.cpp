@@ -12,15 +12,6 @@ namespace {
 // Runs a function of another thread on the window's thread.
 const UINT kRunMessage = WM_APP + 0x21;
 
-std::string Narrow(const wchar_t* text) {
-  int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string out(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], length, nullptr, nullptr);
-  out.resize(static_cast<size_t>(length - 1));
-  return out;
-}
-
 }  // namespace
 
 // ------------------------------------------------------------ page window
@@ -138,7 +129,7 @@ BOOL UserPageWindow::IsExistChecked() { return IsDlgButtonChecked(m_hwnd, IDC_EX
 std::string UserPageWindow::GetEditText(int controlId) {
   wchar_t buffer[260] = {};
   GetDlgItemTextW(m_hwnd, controlId, buffer, 260);
-  return Narrow(buffer);
+  return NarrowAnsi(buffer);
 }
 
 void UserPageWindow::EnableButton(int controlId, BOOL enable) { EnableWindow(GetDlgItem(m_hwnd, controlId), enable); }

@@ -25,20 +25,11 @@ namespace {
 
 using namespace qel;
 
-std::string Narrow(const wchar_t* text) {
-  int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string();
-  std::string out(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], length, nullptr, nullptr);
-  out.resize(static_cast<size_t>(length - 1));
-  return out;
-}
-
 std::vector<std::string> Arguments() {
   std::vector<std::string> out;
   int count = 0;
   LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-  for (int i = 1; arguments != nullptr && i < count; ++i) out.push_back(Narrow(arguments[i]));
+  for (int i = 1; arguments != nullptr && i < count; ++i) out.push_back(win32::NarrowAnsi(arguments[i]));
   if (arguments != nullptr) LocalFree(arguments);
   return out;
 }

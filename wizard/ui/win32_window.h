@@ -66,4 +66,14 @@ inline std::wstring WidenAnsi(const char* text) {
   return wide;
 }
 
+// UTF-16 text as ANSI text of the program (the system's code page).
+inline std::string NarrowAnsi(const wchar_t* text) {
+  int length = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string();
+  std::string out(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, text, -1, &out[0], length, nullptr, nullptr);
+  out.resize(static_cast<size_t>(length - 1));
+  return out;
+}
+
 }  // namespace qel::win32
