@@ -170,37 +170,45 @@ HTREEITEM CDirectoryBackend::AddAccountItem(const char* name, const wchar_t* pat
   return m_pSink->InsertUserItem(name, path, account, type, parent);
 }
 
-HRESULT CDirectoryBackend::BrowseDirectory(const wchar_t* path, HTREEITEM parent) {
+HRESULT CDirectoryBackend::PagedSearch(const wchar_t* path, int scope, const wchar_t* filter,
+                                       const wchar_t* const* attributes, DWORD attributeCount,
+                                       const std::function<void(IDirectorySearchPort*, ADS_SEARCH_HANDLE)>& row) {
   ADS_SEARCHPREF_INFO preferences[] = {
-      IntegerPreference(ADS_SEARCHPREF_SEARCH_SCOPE, ADS_SCOPE_ONELEVEL),
+      IntegerPreference(ADS_SEARCHPREF_SEARCH_SCOPE, static_cast<DWORD>(scope)),
       IntegerPreference(ADS_SEARCHPREF_PAGESIZE, 100),
       IntegerPreference(ADS_SEARCHPREF_PAGED_TIME_LIMIT, 15),
   };
-  const wchar_t* const attributes[] = {L"ou", L"cn", L"distinguishedName", L"objectCategory", L"sAMAccountName"};
   DirectorySearchBinding binding;
-  HRESULT status = BindDirectorySearch(path, preferences, 3, kBrowseFilter, attributes, 5, &binding);
+  HRESULT status = BindDirectorySearch(path, preferences, 3, filter, attributes, attributeCount, &binding);
   if (status != S_OK) return status;
   IDirectorySearchPort* search = binding.search();
   ADS_SEARCH_HANDLE handle = binding.handle();
-
-  for (HRESULT row = search->GetFirstRow(handle); row == S_OK; row = search->GetNextRow(handle)) {
+  for (HRESULT next = search->GetFirstRow(handle); next == S_OK; next = search->GetNextRow(handle)) {
     if (StopRequested()) {
       search->AbandonSearch(handle);
       break;
     }
+    row(search, handle);
+  }
+  return binding.Close();
+}
+
+HRESULT CDirectoryBackend::BrowseDirectory(const wchar_t* path, HTREEITEM parent) {
+  const wchar_t* const attributes[] = {L"ou", L"cn", L"distinguishedName", L"objectCategory", L"sAMAccountName"};
+  auto row = [&](IDirectorySearchPort* search, ADS_SEARCH_HANDLE handle) {
     Column nameColumn(search, handle);
-    if (!nameColumn.Get(L"ou") && !nameColumn.Get(L"cn")) continue;
+    if (!nameColumn.Get(L"ou") && !nameColumn.Get(L"cn")) return;
     Column dnColumn(search, handle);
-    if (!dnColumn.Get(L"distinguishedName")) continue;
+    if (!dnColumn.Get(L"distinguishedName")) return;
     Column categoryColumn(search, handle);
     categoryColumn.Get(L"objectCategory");
     _NCOvLogUtility::GetInstance()->Warning("    Item:");
-    if (!categoryColumn.held()) continue;
+    if (!categoryColumn.held()) return;
 
     // A name value that is not one of the three string types cannot come
     // from a standard schema; such a row is skipped.
     const ADSVALUE* nameValue = nameColumn.First();
-    if (nameValue == nullptr) continue;
+    if (nameValue == nullptr) return;
     const wchar_t* name = nullptr;
     switch (nameValue->dwType) {
       case ADSTYPE_DN_STRING:
@@ -217,7 +225,7 @@ HRESULT CDirectoryBackend::BrowseDirectory(const wchar_t* path, HTREEITEM parent
       default:
         break;
     }
-    if (name == nullptr || *name == L'\0') continue;
+    if (name == nullptr || *name == L'\0') return;
     const wchar_t* dn = dnColumn.FirstString();
     std::string ansiName = AnsiString(name);
     const wchar_t* category = categoryColumn.FirstString();
@@ -230,8 +238,8 @@ HRESULT CDirectoryBackend::BrowseDirectory(const wchar_t* path, HTREEITEM parent
     } else if (ContainerHasUsers(dn) != 0) {
       AddAccountItem(ansiName.c_str(), dn, nullptr, OUType, parent);
     }
-  }
-  return binding.Close();
+  };
+  return PagedSearch(path, ADS_SCOPE_ONELEVEL, kBrowseFilter, attributes, 5, row);
 }
 
 HRESULT CDirectoryBackend::SearchDirectoryUsers(const wchar_t* basePath, const char* displayName,
@@ -253,38 +261,23 @@ HRESULT CDirectoryBackend::SearchDirectoryUsers(const wchar_t* basePath, const c
   }
   filter += L")";
 
-  ADS_SEARCHPREF_INFO preferences[] = {
-      IntegerPreference(ADS_SEARCHPREF_SEARCH_SCOPE, ADS_SCOPE_SUBTREE),
-      IntegerPreference(ADS_SEARCHPREF_PAGESIZE, 100),
-      IntegerPreference(ADS_SEARCHPREF_PAGED_TIME_LIMIT, 15),
-  };
   const wchar_t* const attributes[] = {L"cn", L"distinguishedName", L"sAMAccountName"};
-  DirectorySearchBinding binding;
-  HRESULT status = BindDirectorySearch(basePath, preferences, 3, filter.c_str(), attributes, 3, &binding);
-  if (status != S_OK) return status;
-  IDirectorySearchPort* search = binding.search();
-  ADS_SEARCH_HANDLE handle = binding.handle();
-
-  for (HRESULT row = search->GetFirstRow(handle); row == S_OK; row = search->GetNextRow(handle)) {
-    if (StopRequested()) {
-      search->AbandonSearch(handle);
-      break;
-    }
+  auto row = [&](IDirectorySearchPort* search, ADS_SEARCH_HANDLE handle) {
     Column nameColumn(search, handle);
-    if (!nameColumn.Get(L"cn")) continue;
+    if (!nameColumn.Get(L"cn")) return;
     Column dnColumn(search, handle);
-    if (!dnColumn.Get(L"distinguishedName")) continue;
+    if (!dnColumn.Get(L"distinguishedName")) return;
     Column accountColumn(search, handle);
-    if (!accountColumn.Get(L"sAMAccountName")) continue;
+    if (!accountColumn.Get(L"sAMAccountName")) return;
     const ADSVALUE* nameValue = nameColumn.First();
     if (nameValue == nullptr || nameValue->dwType < ADSTYPE_DN_STRING || nameValue->dwType > ADSTYPE_CASE_IGNORE_STRING)
-      continue;
+      return;
     const wchar_t* name = nameValue->CaseIgnoreString;
-    if (name == nullptr || *name == L'\0') continue;
+    if (name == nullptr || *name == L'\0') return;
     m_pSink->InsertUserItem(AnsiString(name).c_str(), dnColumn.FirstString(), accountColumn.FirstString(), UserType,
                             TVI_ROOT);
-  }
-  return binding.Close();
+  };
+  return PagedSearch(basePath, ADS_SCOPE_SUBTREE, filter.c_str(), attributes, 3, row);
 }
 
 int CDirectoryBackend::ListDomainUsers(const char* displayName, const char* accountName) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 
 #include "directory/tree_ops.h"
 #include "directory/user_node.h"
@@ -87,6 +88,12 @@ class CDirectoryBackend {
 
  private:
   bool StopRequested();
+  // A search of both listings: `scope` below `path`, pages of 100 rows, 15
+  // seconds a page; `row` is called for each row until the rows end or a stop
+  // is asked for (the search is then abandoned). The bind's status when it
+  // fails, else that of closing the search.
+  HRESULT PagedSearch(const wchar_t* path, int scope, const wchar_t* filter, const wchar_t* const* attributes,
+                      DWORD attributeCount, const std::function<void(IDirectorySearchPort*, ADS_SEARCH_HANDLE)>& row);
 
   WizardState& m_state;
   IUserEntrySink* m_pSink;
