@@ -8,14 +8,11 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/domain/domain_text.h"
+
 namespace qel {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 // The GSSAPI mechanism asks for nothing: the ticket says who the caller is.
 int QuietInteraction(LDAP*, unsigned, void*, void* prompts) {
@@ -29,7 +26,7 @@ int QuietInteraction(LDAP*, unsigned, void*, void* prompts) {
 }  // namespace
 
 const std::vector<std::string>* LdapEntry::Find(const std::string& attribute) const {
-  auto it = values.find(Lower(attribute));
+  auto it = values.find(AsciiLower(attribute));
   return it == values.end() || it->second.empty() ? nullptr : &it->second;
 }
 
@@ -126,7 +123,7 @@ int LdapLink::SearchPage(const std::string& base, LdapScope scope, const std::st
     }
     BerElement* position = nullptr;
     for (char* a = ldap_first_attribute(ld_, m, &position); a; a = ldap_next_attribute(ld_, m, position)) {
-      std::vector<std::string>& out = entry.values[Lower(a)];
+      std::vector<std::string>& out = entry.values[AsciiLower(a)];
       if (struct berval** values = ldap_get_values_len(ld_, m, a)) {
         for (int i = 0; values[i]; ++i) out.emplace_back(values[i]->bv_val, values[i]->bv_len);
         ldap_value_free_len(values);

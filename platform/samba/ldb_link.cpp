@@ -16,14 +16,11 @@ struct auth_session_info* system_session(struct loadparm_context* lp_ctx);
 
 #include <cstring>
 
+#include "platform/domain/domain_text.h"
+
 namespace qel {
 
 namespace {
-
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
 
 constexpr size_t kMaxPending = 16;
 
@@ -111,7 +108,7 @@ int LdbLink::SearchPage(const std::string& base, LdapScope scope, const std::str
       entry.dn = ldb_dn_get_linearized(m->dn);
       for (unsigned j = 0; j < m->num_elements; ++j) {
         const ldb_message_element& e = m->elements[j];
-        std::vector<std::string>& out = entry.values[Lower(e.name)];
+        std::vector<std::string>& out = entry.values[AsciiLower(e.name)];
         for (unsigned k = 0; k < e.num_values; ++k)
           out.emplace_back(reinterpret_cast<const char*>(e.values[k].data), e.values[k].length);
       }

@@ -36,11 +36,6 @@ AccountRecord RecordOf(const LdapEntry& entry) {
   return a;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
-}
-
 // The parameter number of the field behind an attribute, for a refused write.
 DWORD ParameterOf(const std::wstring& attribute) {
   if (attribute == L"scriptPath") return USER_SCRIPT_PATH_PARMNUM;
@@ -261,19 +256,19 @@ NET_API_STATUS SambaAccounts::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DW
     if (rc != LDAP_SUCCESS) return NetStatusOfLdap(rc);
   }
   std::map<std::string, std::wstring> byDn;
-  for (const LdapEntry& e : listed) byDn[Lower(e.dn)] = Utf8ToWide(e.First("sAMAccountName"));
+  for (const LdapEntry& e : listed) byDn[AsciiLower(e.dn)] = Utf8ToWide(e.First("sAMAccountName"));
   std::vector<std::wstring> members;
   std::set<std::string> seen;
   if (const std::vector<std::string>* values = found.Find("member"))
     for (const std::string& dn : *values) {
-      auto it = byDn.find(Lower(dn));
+      auto it = byDn.find(AsciiLower(dn));
       if (it != byDn.end() && seen.insert(it->first).second) members.push_back(it->second);
     }
   std::sort(primary.begin(), primary.end(), [](const LdapEntry& a, const LdapEntry& b) {
     return RidOfSid(a.First("objectSid")) < RidOfSid(b.First("objectSid"));
   });
   for (const LdapEntry& e : primary)
-    if (seen.insert(Lower(e.dn)).second) members.push_back(Utf8ToWide(e.First("sAMAccountName")));
+    if (seen.insert(AsciiLower(e.dn)).second) members.push_back(Utf8ToWide(e.First("sAMAccountName")));
   return MakeGroupUsersPage(members, level, buffer, preferredMaximumLength, entriesRead, totalEntries, resumeHandle);
 }
 

@@ -57,7 +57,7 @@ class SambaSearch : public IDirectorySearchPort {
       for (DWORD i = 0; i < count; ++i) {
         if (!attributes[i]) return E_ADS_BAD_PARAMETER;
         std::string name = WideToUtf8(attributes[i]);
-        s->asked.insert(Lower(name));
+        s->asked.insert(AsciiLower(name));
         // The DN and the path come with every entry; the rest is asked for.
         if (!AsciiEqualNoCase(name, "distinguishedName") && !AsciiEqualNoCase(name, "ADsPath"))
           s->request.push_back(name);
@@ -114,7 +114,7 @@ class SambaSearch : public IDirectorySearchPort {
     if (!s) return E_ADS_BAD_PARAMETER;
     if (s->abandoned || s->position >= s->page.size()) return E_ADS_COLUMN_NOT_SET;
     std::wstring attribute(name);
-    std::string key = Lower(WideToUtf8(attribute));
+    std::string key = AsciiLower(WideToUtf8(attribute));
     if (!s->allAttributes && !s->asked.count(key)) return E_ADS_COLUMN_NOT_SET;
     if (gc_ && OutsideGlobalCatalog(attribute)) return E_ADS_COLUMN_NOT_SET;
     const LdapEntry& entry = s->page[s->position];
@@ -166,11 +166,6 @@ class SambaSearch : public IDirectorySearchPort {
   ~SambaSearch() override {
     for (State* s : handles_) delete s;
     --owner_->open_;
-  }
-
-  static std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
   }
 
   State* Find(ADS_SEARCH_HANDLE handle) {

@@ -5,6 +5,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/domain/domain_text.h"
+
 namespace qel {
 
 namespace {
@@ -24,12 +26,6 @@ std::string Key(const std::string& text) {
   return key;
 }
 
-std::string Lower(std::string text) {
-  std::transform(text.begin(), text.end(), text.begin(),
-                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return text;
-}
-
 std::string Upper(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
@@ -38,7 +34,7 @@ std::string Upper(std::string text) {
 
 }  // namespace
 
-std::string SambaConfig::DnsDomain() const { return Lower(realm); }
+std::string SambaConfig::DnsDomain() const { return AsciiLower(realm); }
 
 std::string SambaConfig::LdapiSocket() const { return privateDir + "/ldap_priv/ldapi"; }
 
@@ -72,7 +68,7 @@ bool ParseSambaConfig(const std::string& text, const std::string& name, SambaCon
         *error = name + ":" + std::to_string(first) + ": a section name without its \"]\"";
         return false;
       }
-      section = Lower(Trim(content.substr(1, close - 1)));
+      section = AsciiLower(Trim(content.substr(1, close - 1)));
       if (section == "netlogon") haveNetlogon = true;
       continue;
     }
@@ -88,7 +84,7 @@ bool ParseSambaConfig(const std::string& text, const std::string& name, SambaCon
       else if (key == "workgroup") result.workgroup = Upper(value);
       else if (key == "realm") result.realm = Upper(value);
       else if (key == "privatedir") result.privateDir = value;
-      else if (key == "serverrole") result.serverRole = Lower(value);
+      else if (key == "serverrole") result.serverRole = AsciiLower(value);
     } else if (section == "netlogon" && key == "path") {
       result.netlogonPath = value;
     }
