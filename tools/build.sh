@@ -8,6 +8,13 @@ set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 jobs=${QEL_JOBS:-$(nproc)}
 builds=("$@")
+# ccache, when the machine has it, lets several checkouts of the tree share
+# their compiles: paths are taken relative to the folder above the checkout.
+launcher=()
+if command -v ccache >/dev/null 2>&1; then
+  export CCACHE_BASEDIR=${CCACHE_BASEDIR:-$(dirname "$here")} CCACHE_NOHASHDIR=1
+  launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+fi
 [ ${#builds[@]} -gt 0 ] || builds=(host win64 win32)
 for b in "${builds[@]}"; do
   case "$b" in
@@ -17,6 +24,6 @@ for b in "${builds[@]}"; do
     *) echo "unknown build: $b" >&2; exit 2 ;;
   esac
   echo "== build $b"
-  cmake -S "$here" -B "$here/build/$b" -DCMAKE_BUILD_TYPE=${QEL_BUILD_TYPE:-Release} "${tc[@]}" >/dev/null
+  cmake -S "$here" -B "$here/build/$b" -DCMAKE_BUILD_TYPE=${QEL_BUILD_TYPE:-Release} "${tc[@]}" "${launcher[@]}" >/dev/null
   cmake --build "$here/build/$b" -j "$jobs"
 done

@@ -11,6 +11,6 @@ $SUDO apt-get install -y --no-install-recommends -o DPkg::Lock::Timeout=600 \
   cmake make g++ libgtest-dev libgmock-dev googletest libbenchmark-dev \
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686 binutils-mingw-w64-x86-64 \
   wine wine64 xvfb xauth xdotool imagemagick fonts-wqy-microhei \
-  python3 procps iproute2 locales \
+  python3 procps iproute2 locales ccache \
   libldap-dev libsasl2-dev libsasl2-modules-gssapi-mit samba-dev \
   samba samba-ad-dc samba-ad-provision samba-dsdb-modules smbclient ldap-utils krb5-user ldb-tools util-linux
