@@ -74,6 +74,13 @@ USER_NODE* MemoryTree::GetItemNode(HTREEITEM item) {
   return at != nullptr ? at->node : nullptr;
 }
 
+int MemoryTree::GetItemImageAndNode(HTREEITEM item, USER_NODE** node) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  Item* at = Find(item);
+  *node = at != nullptr ? at->node : nullptr;
+  return at != nullptr && at != root_.get() ? at->image : kNoImage;
+}
+
 HTREEITEM MemoryTree::InsertItem(const char* text, int image, int children, USER_NODE* node, HTREEITEM parent) {
   std::lock_guard<std::recursive_mutex> lock(mutex_);
   Item* under = Find(parent == nullptr ? TVI_ROOT : parent);

@@ -48,6 +48,17 @@ class ITreeOps {
   virtual HTREEITEM GetCaretItem() = 0;
   virtual HTREEITEM GetRootItem() = 0;  // the first top-level item
 
+  // The image and the node of an item in one read (a control answers both
+  // with one request); kNoImage and null for an unknown item.
+  virtual int GetItemImageAndNode(HTREEITEM item, USER_NODE** node) {
+    *node = GetItemNode(item);
+    return GetItemImage(item);
+  }
+  // Around a change of many items: a control may stop drawing at BeginUpdate
+  // and draw once at the matching EndUpdate. Pairs may nest.
+  virtual void BeginUpdate() {}
+  virtual void EndUpdate() {}
+
  protected:
   ~ITreeOps() = default;
 };
@@ -73,6 +84,7 @@ class MemoryTree : public ITreeOps {
   void SetItemText(HTREEITEM item, const char* text) override;
   HTREEITEM GetCaretItem() override;
   HTREEITEM GetRootItem() override;
+  int GetItemImageAndNode(HTREEITEM item, USER_NODE** node) override;
 
   void SetCaretItem(HTREEITEM item);
   int GetSelectedImage(HTREEITEM item);
