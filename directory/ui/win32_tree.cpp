@@ -85,6 +85,27 @@ USER_NODE* TreeViewOps::GetItemNode(HTREEITEM item) {
   return reinterpret_cast<USER_NODE*>(tv.lParam);
 }
 
+int TreeViewOps::GetItemImageAndNode(HTREEITEM item, USER_NODE** node) {
+  TVITEMW tv = {};
+  tv.mask = TVIF_IMAGE | TVIF_PARAM | TVIF_HANDLE;
+  tv.hItem = item;
+  *node = nullptr;
+  if (item == nullptr || item == TVI_ROOT || !SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)))
+    return kNoImage;
+  *node = reinterpret_cast<USER_NODE*>(tv.lParam);
+  return tv.iImage;
+}
+
+void TreeViewOps::BeginUpdate() {
+  if (m_nUpdates++ == 0) SendMessageW(m_hTree, WM_SETREDRAW, FALSE, 0);
+}
+
+void TreeViewOps::EndUpdate() {
+  if (m_nUpdates == 0 || --m_nUpdates != 0) return;
+  SendMessageW(m_hTree, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(m_hTree, nullptr, TRUE);
+}
+
 HTREEITEM TreeViewOps::InsertItem(const char* text, int image, int children, USER_NODE* node, HTREEITEM parent) {
   std::wstring wide = WidenAnsi(text);
   TVINSERTSTRUCTW insert = {};

@@ -39,9 +39,15 @@ class TreeViewOps : public ITreeOps {
   void SetItemText(HTREEITEM item, const char* text) override;
   HTREEITEM GetCaretItem() override;
   HTREEITEM GetRootItem() override;
+  int GetItemImageAndNode(HTREEITEM item, USER_NODE** node) override;
+  // The control stops drawing (WM_SETREDRAW) until the outermost EndUpdate,
+  // then draws the changed items at once.
+  void BeginUpdate() override;
+  void EndUpdate() override;
 
  private:
   HWND m_hTree;
+  int m_nUpdates = 0;
 };
 
 }  // namespace win32

@@ -1,9 +1,11 @@
 // Timing harness (not a test): one click on an expanded unit of N accounts
 // checks it, a second click unchecks it, over the in-memory tree, with the
 // one-pass propagation and the quadratic one it replaced.
-//   bench_check_marks [N ...] [--quadratic-max M]
+//   bench_check_marks [N ...] [--quadratic-max M] [--repeat R]
 // (default N: 1000 10000 50000; the quadratic propagation only up to M
-// accounts, default 10000, since it grows with N²).
+// accounts, default 10000, since it grows with N²). Each click is made R
+// times (default 5; once for the quadratic one) and the median is shown.
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +25,14 @@ struct Clicks {
   bool right = false;  // the marks came out as a click should leave them
 };
 
-// A domain with three units, the middle one holding N accounts.
-Clicks Measure(int accounts, Toggle toggle) {
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// A domain with three units, the middle one holding N accounts; R clicks
+// checking it, each followed by one unchecking it.
+Clicks Measure(int accounts, Toggle toggle, int repeat) {
   MemoryTree tree;
   USER_NODE domain, units[3];
   domain.nType = OUType;
@@ -44,25 +52,36 @@ Clicks Measure(int accounts, Toggle toggle) {
   tree.SetExpanded(unit, true);
 
   Clicks clicks;
-  auto begin = std::chrono::steady_clock::now();
-  toggle(tree, unit);
-  clicks.check = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  bool checked = tree.GetItemImage(unit) == IMG_CONTAINER_CHECKED && users.back().bSelected &&
-                 tree.GetItemImage(top) == IMG_CONTAINER_PARTIAL;
-  begin = std::chrono::steady_clock::now();
-  toggle(tree, unit);
-  clicks.uncheck = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  clicks.right = checked && tree.GetItemImage(unit) == IMG_CONTAINER && !users.front().bSelected &&
-                 tree.GetItemImage(top) == IMG_CONTAINER;
+  clicks.right = true;
+  std::vector<double> checks, unchecks;
+  auto seconds = [](std::chrono::steady_clock::time_point since) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
+  };
+  for (int i = 0; i < repeat; ++i) {
+    auto begin = std::chrono::steady_clock::now();
+    toggle(tree, unit);
+    checks.push_back(seconds(begin));
+    bool checked = tree.GetItemImage(unit) == IMG_CONTAINER_CHECKED && users.back().bSelected &&
+                   tree.GetItemImage(top) == IMG_CONTAINER_PARTIAL;
+    begin = std::chrono::steady_clock::now();
+    toggle(tree, unit);
+    unchecks.push_back(seconds(begin));
+    clicks.right = clicks.right && checked && tree.GetItemImage(unit) == IMG_CONTAINER &&
+                   !users.front().bSelected && tree.GetItemImage(top) == IMG_CONTAINER;
+  }
+  clicks.check = Median(checks);
+  clicks.uncheck = Median(unchecks);
   return clicks;
 }
 
 int Main(int argc, char** argv) {
   std::vector<int> sizes;
-  int quadraticMax = 10000;
+  int quadraticMax = 10000, repeat = 5;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quadratic-max") == 0 && i + 1 < argc)
       quadraticMax = std::atoi(argv[++i]);
+    else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc)
+      repeat = std::max(1, std::atoi(argv[++i]));
     else if (std::atoi(argv[i]) > 0)
       sizes.push_back(std::atoi(argv[i]));
   }
@@ -77,7 +96,7 @@ int Main(int argc, char** argv) {
         std::printf("%-10d %-10s %12s %12s %14s\n", accounts, name, "skipped", "skipped", "-");
         continue;
       }
-      Clicks clicks = Measure(accounts, quadratic ? &quadratic::ToggleItemCheck : &ToggleItemCheck);
+      Clicks clicks = Measure(accounts, quadratic ? &quadratic::ToggleItemCheck : &ToggleItemCheck, quadratic ? 1 : repeat);
       allRight = allRight && clicks.right;
       std::printf("%-10d %-10s %12.2f %12.2f %14.1f%s\n", accounts, name, clicks.check * 1e3, clicks.uncheck * 1e3,
                   (clicks.check + clicks.uncheck) / 2 / accounts * 1e9, clicks.right ? "" : "  WRONG MARKS");
