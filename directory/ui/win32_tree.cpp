@@ -52,83 +52,166 @@ namespace win32 {
 
 // ------------------------------------------------------------ tree view
 
+TreeViewOps::Entry* TreeViewOps::Find(HTREEITEM item) {
+  if (item == TVI_ROOT) return &m_root;
+  auto found = m_entries.find(item);
+  return found != m_entries.end() ? &found->second : nullptr;
+}
+
+void TreeViewOps::Forget(HTREEITEM item) {
+  Entry* entry = Find(item);
+  if (entry == nullptr) return;
+  for (HTREEITEM child = entry->first; child != nullptr;) {
+    HTREEITEM next = Find(child) != nullptr ? Find(child)->next : nullptr;
+    Forget(child);
+    child = next;
+  }
+  m_entries.erase(item);
+}
+
+void TreeViewOps::Redraw(HTREEITEM item) {
+  RECT rect = {};
+  if (TreeView_GetItemRect(m_hTree, item, &rect, FALSE)) InvalidateRect(m_hTree, &rect, FALSE);
+}
+
 int TreeViewOps::GetItemImage(HTREEITEM item) {
-  TVITEMW tv = {};
-  tv.mask = TVIF_IMAGE | TVIF_HANDLE;
-  tv.hItem = item;
-  if (item == nullptr || !SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return kNoImage;
-  return tv.iImage;
-}
-
-void TreeViewOps::SetItemImage(HTREEITEM item, int image, int selectedImage) {
-  TVITEMW tv = {};
-  tv.mask = TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_HANDLE;
-  tv.hItem = item;
-  tv.iImage = image;
-  tv.iSelectedImage = selectedImage;
-  SendMessageW(m_hTree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
-}
-
-HTREEITEM TreeViewOps::GetParentItem(HTREEITEM item) { return TreeView_GetParent(m_hTree, item); }
-
-HTREEITEM TreeViewOps::GetChildItem(HTREEITEM item) {
-  return item == TVI_ROOT ? TreeView_GetRoot(m_hTree) : TreeView_GetChild(m_hTree, item);
-}
-
-HTREEITEM TreeViewOps::GetNextSiblingItem(HTREEITEM item) { return TreeView_GetNextSibling(m_hTree, item); }
-
-USER_NODE* TreeViewOps::GetItemNode(HTREEITEM item) {
-  TVITEMW tv = {};
-  tv.mask = TVIF_PARAM | TVIF_HANDLE;
-  tv.hItem = item;
-  if (item == nullptr || item == TVI_ROOT || !SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return nullptr;
-  return reinterpret_cast<USER_NODE*>(tv.lParam);
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+  return entry != nullptr ? entry->image : kNoImage;
 }
 
 int TreeViewOps::GetItemImageAndNode(HTREEITEM item, USER_NODE** node) {
-  TVITEMW tv = {};
-  tv.mask = TVIF_IMAGE | TVIF_PARAM | TVIF_HANDLE;
-  tv.hItem = item;
-  *node = nullptr;
-  if (item == nullptr || item == TVI_ROOT || !SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv)))
-    return kNoImage;
-  *node = reinterpret_cast<USER_NODE*>(tv.lParam);
-  return tv.iImage;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+  *node = entry != nullptr ? entry->node : nullptr;
+  return entry != nullptr ? entry->image : kNoImage;
+}
+
+void TreeViewOps::SetItemImage(HTREEITEM item, int image, int selectedImage) {
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+    if (entry == nullptr || (entry->image == image && entry->selectedImage == selectedImage)) return;
+    entry->image = image;
+    entry->selectedImage = selectedImage;
+    if (m_nUpdates > 0) {
+      m_bDirty = true;
+      return;
+    }
+  }
+  Redraw(item);
 }
 
 void TreeViewOps::BeginUpdate() {
-  if (m_nUpdates++ == 0) SendMessageW(m_hTree, WM_SETREDRAW, FALSE, 0);
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  ++m_nUpdates;
 }
 
 void TreeViewOps::EndUpdate() {
-  if (m_nUpdates == 0 || --m_nUpdates != 0) return;
-  SendMessageW(m_hTree, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(m_hTree, nullptr, TRUE);
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    if (m_nUpdates == 0 || --m_nUpdates != 0 || !m_bDirty) return;
+    m_bDirty = false;
+  }
+  InvalidateRect(m_hTree, nullptr, FALSE);
+}
+
+void TreeViewOps::OnGetDispInfo(NMTVDISPINFOW* info) {
+  // The image fields lie alike in the ANSI and the Unicode notification.
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = info->item.hItem != TVI_ROOT ? Find(info->item.hItem) : nullptr;
+  int image = entry != nullptr ? entry->image : kNoImage;
+  int selectedImage = entry != nullptr ? entry->selectedImage : kNoImage;
+  if (info->item.mask & TVIF_IMAGE) info->item.iImage = image == kNoImage ? I_IMAGENONE : image;
+  if (info->item.mask & TVIF_SELECTEDIMAGE)
+    info->item.iSelectedImage = selectedImage == kNoImage ? I_IMAGENONE : selectedImage;
+}
+
+HTREEITEM TreeViewOps::GetParentItem(HTREEITEM item) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+  return entry != nullptr ? entry->parent : nullptr;
+}
+
+HTREEITEM TreeViewOps::GetChildItem(HTREEITEM item) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = Find(item);
+  return entry != nullptr ? entry->first : nullptr;
+}
+
+HTREEITEM TreeViewOps::GetNextSiblingItem(HTREEITEM item) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+  return entry != nullptr ? entry->next : nullptr;
+}
+
+USER_NODE* TreeViewOps::GetItemNode(HTREEITEM item) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+  return entry != nullptr ? entry->node : nullptr;
 }
 
 HTREEITEM TreeViewOps::InsertItem(const char* text, int image, int children, USER_NODE* node, HTREEITEM parent) {
+  if (parent == nullptr) parent = TVI_ROOT;
   std::wstring wide = WidenAnsi(text);
   TVINSERTSTRUCTW insert = {};
   insert.hParent = parent;
   insert.hInsertAfter = TVI_LAST;
   insert.item.mask = TVIF_TEXT | TVIF_IMAGE | TVIF_SELECTEDIMAGE | TVIF_CHILDREN | TVIF_PARAM;
   insert.item.pszText = &wide[0];
-  insert.item.iImage = image;
-  insert.item.iSelectedImage = image;
+  insert.item.iImage = I_IMAGECALLBACK;
+  insert.item.iSelectedImage = I_IMAGECALLBACK;
   insert.item.cChildren = children;
   insert.item.lParam = reinterpret_cast<LPARAM>(node);
-  return reinterpret_cast<HTREEITEM>(
-      SendMessageW(m_hTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+  // The control is not held locked while it works: it may belong to the
+  // other thread, which may be drawing and asking for images.
+  auto made = reinterpret_cast<HTREEITEM>(SendMessageW(m_hTree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&insert)));
+  if (made == nullptr) return nullptr;
+  {
+    std::lock_guard<std::recursive_mutex> lock(m_mutex);
+    Entry entry;
+    entry.parent = parent != TVI_ROOT ? parent : nullptr;
+    entry.node = node;
+    entry.image = image;
+    entry.selectedImage = image;
+    entry.children = children;
+    if (Entry* under = Find(parent)) {
+      entry.prev = under->last;
+      if (Entry* last = Find(under->last)) last->next = made;
+      if (under->first == nullptr) under->first = made;
+      under->last = made;
+    }
+    m_entries[made] = entry;
+  }
+  // Inserted from another thread, the item may have been drawn before its
+  // image was known here.
+  if (GetWindowThreadProcessId(m_hTree, nullptr) != GetCurrentThreadId()) Redraw(made);
+  return made;
 }
 
-BOOL TreeViewOps::DeleteItem(HTREEITEM item) { return TreeView_DeleteItem(m_hTree, item); }
+BOOL TreeViewOps::DeleteItem(HTREEITEM item) {
+  if (!TreeView_DeleteItem(m_hTree, item)) return FALSE;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (item == TVI_ROOT) {
+    m_entries.clear();
+    m_root = Entry();
+    return TRUE;
+  }
+  Entry* entry = Find(item);
+  if (entry == nullptr) return TRUE;
+  Entry* under = Find(entry->parent != nullptr ? entry->parent : TVI_ROOT);
+  if (Entry* prev = Find(entry->prev)) prev->next = entry->next;
+  else if (under != nullptr) under->first = entry->next;
+  if (Entry* next = Find(entry->next)) next->prev = entry->prev;
+  else if (under != nullptr) under->last = entry->prev;
+  Forget(item);
+  return TRUE;
+}
 
 int TreeViewOps::GetItemChildren(HTREEITEM item) {
-  TVITEMW tv = {};
-  tv.mask = TVIF_CHILDREN | TVIF_HANDLE;
-  tv.hItem = item;
-  if (!SendMessageW(m_hTree, TVM_GETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return 0;
-  return tv.cChildren;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  Entry* entry = item != TVI_ROOT ? Find(item) : nullptr;
+  return entry != nullptr ? entry->children : 0;
 }
 
 void TreeViewOps::SetItemChildren(HTREEITEM item, int children) {
@@ -136,7 +219,9 @@ void TreeViewOps::SetItemChildren(HTREEITEM item, int children) {
   tv.mask = TVIF_CHILDREN | TVIF_HANDLE;
   tv.hItem = item;
   tv.cChildren = children;
-  SendMessageW(m_hTree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv));
+  if (!SendMessageW(m_hTree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&tv))) return;
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (Entry* entry = item != TVI_ROOT ? Find(item) : nullptr) entry->children = children;
 }
 
 std::string TreeViewOps::GetItemText(HTREEITEM item) {
@@ -161,7 +246,7 @@ void TreeViewOps::SetItemText(HTREEITEM item, const char* text) {
 
 HTREEITEM TreeViewOps::GetCaretItem() { return TreeView_GetSelection(m_hTree); }
 
-HTREEITEM TreeViewOps::GetRootItem() { return TreeView_GetRoot(m_hTree); }
+HTREEITEM TreeViewOps::GetRootItem() { return GetChildItem(TVI_ROOT); }
 
 }  // namespace win32
 }  // namespace qel

@@ -5,7 +5,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "directory/tree_ops.h"
 
@@ -18,7 +20,13 @@ int CreateImageListFromBitmap(HIMAGELIST* list, UINT bitmapId, int cell, HWND wi
 
 namespace win32 {
 
-// ITreeOps over a tree-view control.
+// ITreeOps over a tree-view control. The adapter keeps the shape of the tree,
+// each item's node and its image itself, so that reading them costs no round
+// trip to the control, and a check mark changes without a TVM_SETITEM: the
+// items' images are callbacks (I_IMAGECALLBACK) that the control asks for
+// through TVN_GETDISPINFO when it draws, which the window that owns the
+// control passes to OnGetDispInfo. Every change of the tree goes through
+// the adapter; it may be called from a second thread.
 class TreeViewOps : public ITreeOps {
  public:
   explicit TreeViewOps(HWND tree = nullptr) : m_hTree(tree) {}
@@ -40,14 +48,35 @@ class TreeViewOps : public ITreeOps {
   HTREEITEM GetCaretItem() override;
   HTREEITEM GetRootItem() override;
   int GetItemImageAndNode(HTREEITEM item, USER_NODE** node) override;
-  // The control stops drawing (WM_SETREDRAW) until the outermost EndUpdate,
-  // then draws the changed items at once.
+  // Changed images are drawn once, at the outermost EndUpdate.
   void BeginUpdate() override;
   void EndUpdate() override;
 
+  // TVN_GETDISPINFO (either character set) of the control: fills in the
+  // images asked for.
+  void OnGetDispInfo(NMTVDISPINFOW* info);
+
  private:
+  struct Entry {
+    HTREEITEM parent = nullptr;  // null for a top-level item
+    HTREEITEM first = nullptr, last = nullptr;  // children
+    HTREEITEM next = nullptr, prev = nullptr;   // siblings
+    USER_NODE* node = nullptr;
+    int image = kNoImage;
+    int selectedImage = kNoImage;
+    int children = 0;
+  };
+  // TVI_ROOT: the entry above the top-level items. Null for an unknown item.
+  Entry* Find(HTREEITEM item);
+  void Forget(HTREEITEM item);  // the item and everything below it
+  void Redraw(HTREEITEM item);
+
   HWND m_hTree;
+  std::recursive_mutex m_mutex;
+  std::unordered_map<HTREEITEM, Entry> m_entries;
+  Entry m_root;
   int m_nUpdates = 0;
+  bool m_bDirty = false;
 };
 
 }  // namespace win32

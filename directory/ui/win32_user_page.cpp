@@ -90,6 +90,11 @@ INT_PTR UserPageWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam
         return result;
       }
       if (header->idFrom != IDC_TREE || m_pPage == nullptr || header->hwndFrom != m_tree.Hwnd()) break;
+      if (header->code == TVN_GETDISPINFOW || header->code == TVN_GETDISPINFOA) {
+        // The check-mark images live with the tree's adapter.
+        m_tree.OnGetDispInfo(reinterpret_cast<NMTVDISPINFOW*>(lParam));
+        return TRUE;
+      }
       if (header->code == NM_CLICK) {
         TVHITTESTINFO hit = {};
         GetCursorPos(&hit.pt);
