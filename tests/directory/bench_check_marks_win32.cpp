@@ -4,11 +4,14 @@
 // second one unchecks it. Each is timed from the click until the page has
 // handled every message and painted, i.e. answers again. The quadratic
 // propagation it replaced is run through the same click for comparison.
-//   bench_check_marks_win32 [N ...] [--quadratic-max M]
-// (default N: 1000 10000 50000; quadratic only up to M accounts, default 1000).
+//   bench_check_marks_win32 [N ...] [--quadratic-max M] [--repeat R]
+// (default N: 1000 10000 50000; quadratic only up to M accounts, default
+// 1000). Each click is made R times (default 3; once for the quadratic one)
+// and the median is shown, with the part spent in the page's handler.
 #include <windows.h>
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -102,21 +105,19 @@ double Click(HWND tree, HTREEITEM item) {
   return Now() - begin;
 }
 
-bool g_noTooltip = false;
-
-BOOL CALLBACK DestroyTooltip(HWND hwnd, LPARAM) {
-  wchar_t name[64] = {};
-  GetClassNameW(hwnd, name, 64);
-  if (lstrcmpiW(name, TOOLTIPS_CLASSW) == 0) DestroyWindow(hwnd);
-  return TRUE;
-}
-
 struct Result {
   double fill = 0, check = 0, uncheck = 0, checkHandler = 0, uncheckHandler = 0;
   bool right = false;
 };
 
-Result Measure(int accounts, bool quadratic) {
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+// The page over a domain of three units, the middle one with N accounts;
+// R clicks checking the unit, each followed by one unchecking it.
+Result Measure(int accounts, bool quadratic, int repeat) {
   Result result;
   HWND parent = CreateWindowExW(0, L"Static", L"sheet", WS_OVERLAPPEDWINDOW, 0, 0, 700, 560, nullptr, nullptr,
                                 GetModuleHandleW(nullptr), nullptr);
@@ -172,14 +173,22 @@ Result Measure(int accounts, bool quadratic) {
   HTREEITEM last = TreeView_GetChild(tree, unit);
   for (HTREEITEM next = last; next != nullptr; next = TreeView_GetNextSibling(tree, next)) last = next;
 
-  if (g_noTooltip) EnumThreadWindows(GetCurrentThreadId(), DestroyTooltip, 0);
-  result.check = Click(tree, unit);
-  result.checkHandler = g_handler;
-  bool checked = image(unit) == IMG_CONTAINER_CHECKED && image(last) == IMG_USER_CHECKED &&
-                 image(top) == IMG_CONTAINER_PARTIAL;
-  result.uncheck = Click(tree, unit);
-  result.uncheckHandler = g_handler;
-  result.right = checked && image(unit) == IMG_CONTAINER && image(last) == IMG_USER && image(top) == IMG_CONTAINER;
+  std::vector<double> checks, checkHandlers, unchecks, uncheckHandlers;
+  result.right = true;
+  for (int i = 0; i < repeat; ++i) {
+    checks.push_back(Click(tree, unit));
+    checkHandlers.push_back(g_handler);
+    bool checked = image(unit) == IMG_CONTAINER_CHECKED && image(last) == IMG_USER_CHECKED &&
+                   image(top) == IMG_CONTAINER_PARTIAL;
+    unchecks.push_back(Click(tree, unit));
+    uncheckHandlers.push_back(g_handler);
+    result.right = result.right && checked && image(unit) == IMG_CONTAINER && image(last) == IMG_USER &&
+                   image(top) == IMG_CONTAINER;
+  }
+  result.check = Median(checks);
+  result.checkHandler = Median(checkHandlers);
+  result.uncheck = Median(unchecks);
+  result.uncheckHandler = Median(uncheckHandlers);
 
   DestroyWindow(hwnd);
   DestroyWindow(parent);
@@ -190,12 +199,12 @@ Result Measure(int accounts, bool quadratic) {
 
 int Main(int argc, char** argv) {
   std::vector<int> sizes;
-  int quadraticMax = 1000;
+  int quadraticMax = 1000, repeat = 3;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--quadratic-max") == 0 && i + 1 < argc)
       quadraticMax = std::atoi(argv[++i]);
-    else if (std::strcmp(argv[i], "--no-tooltip") == 0)
-      g_noTooltip = true;
+    else if (std::strcmp(argv[i], "--repeat") == 0 && i + 1 < argc)
+      repeat = std::max(1, std::atoi(argv[++i]));
     else if (std::atoi(argv[i]) > 0)
       sizes.push_back(std::atoi(argv[i]));
   }
@@ -220,7 +229,7 @@ int Main(int argc, char** argv) {
                     "-");
         continue;
       }
-      Result result = Measure(accounts, quadratic != 0);
+      Result result = Measure(accounts, quadratic != 0, quadratic ? 1 : repeat);
       allRight = allRight && result.right;
       std::printf("%-10d %-10s %8.2f %10.1f %10.1f %10.1f %10.1f %9.2f%s\n", accounts, name, result.fill,
                   result.check * 1e3, result.checkHandler * 1e3, result.uncheck * 1e3, result.uncheckHandler * 1e3,
