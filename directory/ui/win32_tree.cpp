@@ -52,6 +52,14 @@ namespace win32 {
 
 // ------------------------------------------------------------ tree view
 
+void TreeViewOps::Attach(HWND tree) {
+  std::lock_guard<std::recursive_mutex> lock(m_mutex);
+  if (tree == m_hTree) return;
+  m_hTree = tree;
+  m_entries.clear();
+  m_root = Entry();
+}
+
 TreeViewOps::Entry* TreeViewOps::Find(HTREEITEM item) {
   if (item == TVI_ROOT) return &m_root;
   auto found = m_entries.find(item);

@@ -30,7 +30,8 @@ namespace win32 {
 class TreeViewOps : public ITreeOps {
  public:
   explicit TreeViewOps(HWND tree = nullptr) : m_hTree(tree) {}
-  void Attach(HWND tree) { m_hTree = tree; }
+  // A control of its own: what was known of another one is dropped.
+  void Attach(HWND tree);
   HWND Hwnd() const { return m_hTree; }
 
   int GetItemImage(HTREEITEM item) override;
