@@ -48,6 +48,7 @@
 #ifdef QEL_HAVE_SAMBA
 #include "platform/samba/samba_domain.h"
 #endif
+#include "res/program_info.h"
 #include "res/string_table.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
@@ -377,6 +378,8 @@ DWORD RunWorker(LPVOID data) {
 }
 
 int Main(int argc, char** argv) {
+  int answered = 0;
+  if (AnswerHelpOrVersion(argc, argv, "qel-deploy", kUsage, &answered)) return answered;
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fputs(kUsage, stderr);
