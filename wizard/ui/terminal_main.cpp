@@ -31,6 +31,7 @@
 #include "wizard/startup.h"
 #include "wizard/ui/options.h"
 #include "wizard/ui/rehearsal.h"
+#include "wizard/ui/terminal_page3.h"
 #include "wizard/ui/terminal_wizard.h"
 #ifdef QEL_HAVE_SAMBA
 #include "platform/samba/samba_domain.h"
@@ -128,6 +129,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 #endif
+  // Drive Z: is this computer's own files, as under Wine: the package may be
+  // given as a host path (see terminal_page3.h).
+  config.mounts["Z:\\"] = "/";
+  options.package = TerminalPackagePath(options.package);
   // Chinese texts need a Chinese code page in the program's own world.
   if (language != 1033) config.codePage = 936;
   HostPlatform platform(config);
