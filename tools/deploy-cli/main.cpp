@@ -516,6 +516,11 @@ int Main(int argc, char** argv) {
     Fail("cannot write the domain: " + error.ToString());
     status = 1;
   }
+#ifdef QEL_HAVE_SAMBA
+  // What the run cost the controller, for comparing runs and domains.
+  if (samba)
+    std::fprintf(stderr, "qel-deploy: %llu directory requests\n", static_cast<unsigned long long>(samba->RoundTrips()));
+#endif
   ClearUserNodes();
   return status;
 }
