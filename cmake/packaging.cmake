@@ -80,6 +80,7 @@ else()
   else()
     set(CPACK_SYSTEM_NAME win32)
   endif()
+  set(CPACK_PACKAGE_FILE_NAME QelScript-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 endif()
 
