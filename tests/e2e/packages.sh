@@ -59,6 +59,10 @@ for program in qel-deploy qelscript qelcheck domain-tool qel-center-standin; do
   ! readelf -d "$path" | grep -qE 'RPATH|RUNPATH' || fail "$program carries a library search path"
   ! ldd "$path" | grep -q "not found" || fail "$program needs libraries the package does not bring: $(ldd "$path" | grep "not found")"
 done
+# Slim container images tell dpkg to drop every manual page.
+if grep -qs '^path-exclude.*/usr/share/man' /etc/dpkg/dpkg.cfg.d/*; then
+  fail "dpkg here drops manual pages (path-exclude in /etc/dpkg/dpkg.cfg.d): man qel-deploy cannot be checked"
+fi
 MANWIDTH=80 man --warnings qel-deploy > "$work/man.txt" 2> "$work/man.err" || fail "man qel-deploy failed: $(cat "$work/man.err")"
 [ ! -s "$work/man.err" ] || fail "man qel-deploy warns: $(cat "$work/man.err")"
 tr -s ' ' < "$work/man.txt" | grep -q "qel-deploy - add the Qel client" && grep -q "EXIT STATUS" "$work/man.txt" ||
