@@ -8,11 +8,11 @@
 
 #include "check/qelcheck.h"
 #include "platform/host/host_ports.h"
+#include "res/program_info.h"
 
 namespace {
 
-void Usage(FILE* out) {
-  fputs(
+const char kUsage[] =
       "usage: qelcheck [switches] [--] COMMAND LINE...\n"
       "Runs QelCheck over the host platform. The words after \"--\" are joined by\n"
       "single blanks into the command line (normally the package path, e.g.\n"
@@ -26,11 +26,11 @@ void Usage(FILE* out) {
       "  --codepage CP       ANSI code page, 1252 or 936                 ($QELCHECK_CODEPAGE, default 1252)\n"
       "  --computer NAME     GetComputerNameA                           (default DC01)\n"
       "  --mutex-dir DIR     folder of the named-mutex lock files        ($QEL_MUTEX_DIR)\n"
-      "  --help              this text\n"
+      "  --help              this text; --version alone: the program's version\n"
       "\n"
-      "The exit code is 0 whatever happens, as on Windows; 2 only for bad switches.\n",
-      out);
-}
+      "The exit code is 0 whatever happens, as on Windows; 2 only for bad switches.\n";
+
+void Usage(FILE* out) { fputs(kUsage, out); }
 
 bool ParseVersion(const std::string& text, DWORD* version) {
   unsigned major = 0, minor = 0;
@@ -56,6 +56,8 @@ const char* Env(const char* name) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int status = 0;
+  if (qel::AnswerHelpOrVersion(argc, argv, "qelcheck", kUsage, &status)) return status;
   qel::HostConfig config;
   config.tempPath = "C:\\TEMP\\";
   if (const char* v = Env("QELCHECK_ROOT")) config.root = v;

@@ -63,6 +63,8 @@
 #define IDS_NO_COPY_CHECK 136
 #define IDS_AUTO_DELETE_CHECK 137
 #define IDS_TREE_TIP 138
+// The terminal wizard's hint on host paths for the package.
+#define IDS_TERMINAL_HOST_PATH 260
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

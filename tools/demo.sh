@@ -8,13 +8,21 @@
 #
 # Uses the host build (made with tools/build.sh host when it is missing).
 # QEL_BUILD names another build folder; QEL_DEMO_KEEP=1 keeps the world
-# folder for a look afterwards.
+# folder for a look afterwards. Installed from the package (beside the sample
+# domain in /usr/share/qelscript), it uses the installed programs instead.
 # Exits non-zero when a run fails or an account is not restored.
 set -euo pipefail
-here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+self=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+here=$(cd "$self/.." && pwd)
 build=${QEL_BUILD:-$here/build/host}
 deploy="$build/tools/deploy-cli/qel-deploy"
-if [ ! -x "$deploy" ] && [ -z "${QEL_BUILD:-}" ]; then
+sample="$here/samples/sample-domain.ldif"
+installed=0
+if [ -f "$self/sample-domain.ldif" ]; then
+  installed=1
+  sample="$self/sample-domain.ldif"
+  deploy=$(command -v qel-deploy) || { echo "demo: qel-deploy is not on the PATH" >&2; exit 1; }
+elif [ ! -x "$deploy" ] && [ -z "${QEL_BUILD:-}" ]; then
   echo "demo: no host build yet; building it (tools/build.sh host)"
   "$here/tools/build.sh" host
 fi
@@ -45,7 +53,7 @@ Windows Registry Editor Version 5.00
 "Scripts"="%SystemRoot%\\SYSVOL\\sysvol\\test.lan\\scripts"
 "SysVol"="%SystemRoot%\\SYSVOL\\sysvol"
 REG
-cp "$here/samples/sample-domain.ldif" "$world/domain.ldif"
+cp "$sample" "$world/domain.ldif"
 # The accounts' own logon scripts, as an administrator keeps them.
 printf '@ECHO OFF\r\nNET USE H: \\\\DC1\\home\r\n' > "$scripts/logon.bat"
 mkdir -p "$scripts/scripts"
@@ -53,7 +61,9 @@ printf '@ECHO OFF\r\nECHO sales\r\n' > "$scripts/scripts/sales.cmd"
 # The checker shipped beside the wizard: the Windows build's when there is
 # one, else the host build's, else a stand-in file.
 checker="$world/C/Program Files/Orvane/QelCheck.exe"
-if [ -f "$here/build/win32/check/QelCheck.exe" ]; then
+if [ "$installed" = 1 ]; then
+  cp "$(command -v qelcheck)" "$checker"
+elif [ -f "$here/build/win32/check/QelCheck.exe" ]; then
   cp "$here/build/win32/check/QelCheck.exe" "$checker"
 elif [ -f "$build/check/qelcheck" ]; then
   cp "$build/check/qelcheck" "$checker"

@@ -22,7 +22,8 @@ struct HostConfig {
   // Windows folders kept somewhere else than below root: Windows path (any
   // case) -> host folder, e.g. the NETLOGON folder of a Samba controller,
   // "C:\WINDOWS\SYSVOL\sysvol\test.lan\scripts" -> "/var/lib/samba/sysvol/test.lan/scripts".
-  // Paths at or below a mounted folder resolve in its host folder.
+  // Paths at or below a mounted folder resolve in its host folder. A drive
+  // ("Z:\\") may be mounted whole, e.g. the terminal wizard's Z: is the host's /.
   std::map<std::string, std::string> mounts;
   unsigned codePage = 1252;                  // the ANSI code page: 1252 or 936
   std::string computerName = "DC01";         // GetComputerNameA

@@ -406,9 +406,13 @@ std::string BaseFolder(const HostConfig& config, const WindowsPath& parsed, size
   std::string base = DriveFolder(config, parsed.drive);
   for (const auto& mount : config.mounts) {
     WindowsPath at;
-    if (ParseWindowsPath(config, mount.first, kParseNone, &at) != 0 || at.drive != parsed.drive ||
-        at.parts.empty() || at.parts.size() > parsed.parts.size() || at.parts.size() <= *skip)
+    if (ParseWindowsPath(config, mount.first, kParseNone, &at) != 0 || at.drive != parsed.drive) continue;
+    // A whole drive kept elsewhere; a mounted folder on it still wins.
+    if (at.parts.empty()) {
+      if (*skip == 0) base = mount.second;
       continue;
+    }
+    if (at.parts.size() > parsed.parts.size() || at.parts.size() <= *skip) continue;
     bool below = true;
     for (size_t i = 0; below && i < at.parts.size(); ++i) below = SameName(at.parts[i], parsed.parts[i], config.codePage);
     if (!below) continue;
@@ -513,7 +517,9 @@ std::string HostPathOf(const HostConfig& config, const std::string& windowsPath)
   if (host::ParseWindowsPath(config, windowsPath, host::kParseNone, &parsed) != 0) return std::string();
   size_t skip = 0;
   std::string result = host::BaseFolder(config, parsed, &skip);
-  if (skip == 0) result = config.root + "/" + std::string(1, parsed.drive);
+  // A drive of the root (not one mounted whole) by its letter as written.
+  if (skip == 0 && result == host::DriveFolder(config, parsed.drive))
+    result = config.root + "/" + std::string(1, parsed.drive);
   for (size_t i = skip; i < parsed.parts.size(); ++i) result += "/" + parsed.parts[i];
   return result;
 }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
 
 namespace qel {
@@ -18,7 +19,17 @@ bool SambaDomain::Open(const std::string& smbConf, LdapCredentials credentials, 
                        std::string* error, bool netapiWrites) {
   if (!LoadSambaConfig(smbConf, &config_, error)) return false;
   struct stat info;
-  if (::stat(config_.netlogonPath.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+  // A provisioned sysvol is open to root and its group only: a folder this
+  // caller may not enter or change is said to be so, not to be missing.
+  int statError = ::stat(config_.netlogonPath.c_str(), &info) == 0 ? 0 : errno;
+  if (statError == EACCES ||
+      (statError == 0 && S_ISDIR(info.st_mode) && ::access(config_.netlogonPath.c_str(), R_OK | W_OK | X_OK) != 0)) {
+    *error = "the NETLOGON folder " + config_.netlogonPath + " of " + smbConf +
+             " is not readable and writable by this user: run as root on the controller or give this user "
+             "read and write access to it";
+    return false;
+  }
+  if (statError != 0 || !S_ISDIR(info.st_mode)) {
     *error = "the NETLOGON folder " + config_.netlogonPath + " of " + smbConf + " is not there";
     return false;
   }

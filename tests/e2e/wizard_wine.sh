@@ -2,7 +2,8 @@
 # QelScript.exe (the x86_64 twin) under Wine and Xvfb, in rehearsal mode on
 # the sample domain: a whole add run clicked through the four pages, once in
 # English (the parameters page from its defaults, the address typed after
-# Next refuses 0.0.0.0) and once in Simplified Chinese (/center and /package). Every page is photographed into
+# Next refuses 0.0.0.0), once in Simplified and once in Traditional Chinese
+# (/center and /package). Every page is photographed into
 # docs/screenshots; after each run the NETLOGON folder and the domain copy
 # must hold what the run did, and the sample itself must be unchanged.
 #
@@ -52,6 +53,7 @@ for face in Tahoma "MS Sans Serif" "MS Shell Dlg"; do
 done
 mkdir -p "$work/locale"
 localedef -i zh_CN -f UTF-8 "$work/locale/zh_CN.UTF-8" >/dev/null 2>&1 || fail "cannot make the zh_CN.UTF-8 locale"
+localedef -i zh_TW -f UTF-8 "$work/locale/zh_TW.UTF-8" >/dev/null 2>&1 || fail "cannot make the zh_TW.UTF-8 locale"
 wineserver -k 2>/dev/null || true
 
 # The program folder: the wizard and the checker it stages; the package.
@@ -150,5 +152,6 @@ run_wizard() {
 
 run_wizard en 1033 "" typed
 run_wizard zh-cn 2052 zh_CN.UTF-8 given
+run_wizard zh-tw 1028 zh_TW.UTF-8 given
 [ "$(sha256sum "$sample" | cut -d' ' -f1)" = "$sample_sum" ] || fail "the sample domain was changed"
 echo "wizard_wine: ok (screenshots in docs/screenshots)"

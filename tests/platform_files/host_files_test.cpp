@@ -150,6 +150,25 @@ TEST_F(HostFilesTest, MountedFoldersServeTheirWindowsPath) {
   EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
 }
 
+// A whole drive mounted elsewhere (the terminal wizard's Z: is the host's
+// own files); a folder mounted on that drive still takes its own paths.
+TEST_F(HostFilesTest, AWholeDriveCanBeMounted) {
+  HostMkdirs("host/home/me");
+  HostMkdirs("other");
+  HostWrite("host/home/me/QelSetup.exe", "MZ");
+  config_.mounts["z:\\"] = root_ + "/host";
+  config_.mounts["Z:\\elsewhere"] = root_ + "/other";
+  Remake();
+  EXPECT_EQ(HostPathOf(config_, "Z:\\home\\me\\QelSetup.exe"), root_ + "/host/home/me/QelSetup.exe");
+  EXPECT_EQ(fs().GetFileAttributesA("Z:\\HOME\\me\\qelsetup.exe") & FILE_ATTRIBUTE_DIRECTORY, 0u);
+  ASSERT_TRUE(fs().CopyFileA("Z:\\home\\me\\QelSetup.exe", "C:\\QelSetup.exe", FALSE));
+  EXPECT_EQ(HostRead("C/QelSetup.exe"), "MZ");
+  EXPECT_EQ(HostPathOf(config_, "Z:\\elsewhere\\x"), root_ + "/other/x");
+  EXPECT_NE(fs().GetFileAttributesA("Z:\\"), INVALID_FILE_ATTRIBUTES);
+  // Drive C is still the root's own.
+  EXPECT_EQ(HostPathOf(config_, "C:\\QelSetup.exe"), root_ + "/C/QelSetup.exe");
+}
+
 TEST_F(HostFilesTest, BadPathsGiveWindowsCodes) {
   EXPECT_EQ(fs().GetFileAttributesA(("C:\\" + std::string(MAX_PATH, 'a')).c_str()), INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));

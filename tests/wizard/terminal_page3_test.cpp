@@ -163,6 +163,26 @@ TEST_F(TerminalPage3Test, BrowseWithoutAFileDialogKeepsThePackage) {
   EXPECT_NE(Printed().find("no file dialog"), std::string::npos);
 }
 
+// A package typed as a path of this computer is read through drive Z:, which
+// qelscript mounts on the host's "/" (here a folder of the test's world).
+TEST_F(TerminalPage3Test, APackageGivenAsAHostPathIsTakenThroughDriveZ) {
+  std::string host = env_.HostPath("C:\\host");
+  ASSERT_TRUE(env_.WriteFile("C:\\host\\home\\me\\QelSetup.exe", "MZ"));
+  env_.Reconfigure([&](HostConfig& c) { c.mounts["Z:\\"] = host; });
+  page_.OnInitDialog();
+  ASSERT_TRUE(Ask("10.1.2.3\n/home/me/QelSetup.exe\n"));
+  EXPECT_NE(Printed().find("/home/me/QelSetup.exe, is read through drive Z:"), std::string::npos);
+  EXPECT_EQ(view_.GetPackagePath(), "Z:\\home\\me\\QelSetup.exe");
+  EXPECT_EQ(page_.OnWizardNext(), 0);
+  EXPECT_EQ(state_.m_strPackagePath, "Z:\\home\\me\\QelSetup.exe");
+
+  // A host path that does not exist is refused as any missing file is.
+  ASSERT_TRUE(Ask("\n/home/me/Missing.exe\n"));
+  EXPECT_EQ(page_.OnWizardNext(), -1);
+  EXPECT_NE(Printed().find("[Cann't find file \"Z:\\home\\me\\Missing.exe\""), std::string::npos);
+  EXPECT_EQ(TerminalPackagePath("C:\\pkg\\QelSetup.exe"), "C:\\pkg\\QelSetup.exe");
+}
+
 TEST_F(TerminalPage3Test, CommandLineValuesReplaceTheDefaultsOnlyWhenGiven) {
   SetRegistryString("CenterIP", "10.0.0.5");
   ASSERT_TRUE(env_.WriteFile("C:\\QelSetup.exe", "MZ"));

@@ -5,12 +5,12 @@
 #include <cstring>
 #include <string>
 
+#include "res/program_info.h"
 #include "tools/center-standin/standin.h"
 
 namespace {
 
-void Usage() {
-  std::fputs(
+const char kUsage[] =
       "usage: qel-center-standin [--address A] [--port N]... [--answer-port N]...\n"
       "                          [--reply-address A] [--reply-port N] [--silent] [--malformed]\n"
       "                          [--delay MS] [--from-port N] [--count-file F] [--ready-file F]\n"
@@ -21,9 +21,9 @@ void Usage() {
       "datagram \"OrvaneSearchAgentPos\" with \"OrvaneSearchAgentPos|ADDRESS|PORT\".\n"
       "Counts of the datagrams received per port are printed at exit.\n"
       "--probe sends the search as the wizard's Test button does and exits 0 when a\n"
-      "center answered, 1 when none did.\n",
-      stderr);
-}
+      "center answered, 1 when none did.\n";
+
+void Usage() { std::fputs(kUsage, stderr); }
 
 bool Number(const char* text, int* value) {
   char* end = nullptr;
@@ -36,6 +36,8 @@ bool Number(const char* text, int* value) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int status = 0;
+  if (qel::AnswerHelpOrVersion(argc, argv, "qel-center-standin", kUsage, &status)) return status;
   standin::ServerOptions server;
   standin::ProbeOptions probe;
   bool probing = false;

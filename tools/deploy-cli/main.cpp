@@ -48,6 +48,7 @@
 #ifdef QEL_HAVE_SAMBA
 #include "platform/samba/samba_domain.h"
 #endif
+#include "res/program_info.h"
 #include "res/string_table.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
@@ -377,6 +378,8 @@ DWORD RunWorker(LPVOID data) {
 }
 
 int Main(int argc, char** argv) {
+  int answered = 0;
+  if (AnswerHelpOrVersion(argc, argv, "qel-deploy", kUsage, &answered)) return answered;
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
     std::fputs(kUsage, stderr);
@@ -513,6 +516,11 @@ int Main(int argc, char** argv) {
     Fail("cannot write the domain: " + error.ToString());
     status = 1;
   }
+#ifdef QEL_HAVE_SAMBA
+  // What the run cost the controller, for comparing runs and domains.
+  if (samba)
+    std::fprintf(stderr, "qel-deploy: %llu directory requests\n", static_cast<unsigned long long>(samba->RoundTrips()));
+#endif
   ClearUserNodes();
   return status;
 }

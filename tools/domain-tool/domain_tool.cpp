@@ -9,13 +9,16 @@
 #include "platform/domain/domain_generator.h"
 #include "platform/domain/domain_store.h"
 #include "platform/domain/domain_text.h"
+#include "res/program_info.h"
 
 namespace {
 
+const char kUsage[] =
+    "usage: domain-tool show FILE\n"
+    "       domain-tool generate ACCOUNTS UNITS FILE\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: domain-tool show FILE\n"
-               "       domain-tool generate ACCOUNTS UNITS FILE\n");
+  std::fputs(kUsage, stderr);
   return 2;
 }
 
@@ -96,6 +99,8 @@ int Generate(const char* accounts, const char* units, const std::string& file) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  int status = 0;
+  if (qel::AnswerHelpOrVersion(argc, argv, "domain-tool", kUsage, &status)) return status;
   if (argc == 3 && std::string(argv[1]) == "show") return Show(argv[2]);
   if (argc == 5 && std::string(argv[1]) == "generate") return Generate(argv[2], argv[3], argv[4]);
   return Usage();

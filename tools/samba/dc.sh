@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
 # A throwaway Samba Active Directory domain controller for the host build's
-# tests: realm TEST.LAN, NetBIOS domain TEST, controller DC1, with everything
-# it owns (databases, sockets, pid, logs, smb.conf) in one state folder DIR,
-# so that several instances never share a file. Start it inside
-# tools/samba/netns.sh: it serves on loopback only.
+# tests, with everything it owns (databases, sockets, pid, logs, smb.conf) in
+# one state folder DIR, so that several instances never share a file. Start
+# it inside tools/samba/netns.sh (with the same domain file or names): it
+# serves on loopback only.
 #
-#   dc.sh provision DIR        new domain; the Administrator password goes to DIR/admin.pass
+#   dc.sh provision DIR [LDIF] [--dns NAME] [--domain NETBIOS] [--controller NAME]
+#                              new domain; the Administrator password goes to DIR/admin.pass
+#
+# The domain's names come from the options, else from the header lines of
+# the domain file LDIF ("# qel-dns:", "# qel-domain:", "# qel-controller:",
+# as the domain store reads them), else they are test.lan, TEST and DC1. The
+# realm is the DNS name in capitals. Provision keeps them in DIR/names for
+# the other commands.
 #   dc.sh load DIR LDIF        the domain's objects from an LDIF (the DC stopped)
 #   dc.sh start DIR            runs samba, waits until it answers, prints DIR/etc/smb.conf
 #   dc.sh stop DIR             stops it (nothing to do when it is not running)
@@ -16,6 +23,8 @@
 # start waits for it to answer.
 set -u -o pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tools/samba/domain-names.sh
+. "$here/domain-names.sh"
 REALM=TEST.LAN DOMAIN=TEST HOST=DC1 DNSDOMAIN=test.lan BASE=DC=test,DC=lan
 
 die() { echo "dc.sh: $*" >&2; exit 1; }
@@ -84,6 +93,7 @@ provision() {
   # No --adminpass: provision makes up a random password and logs it once,
   # so it never appears on a command line. It goes to admin.pass, not to the
   # log, without a newline: as ldapsearch -y, PASSWD_FILE and kinit <file take it.
+  printf 'DNSDOMAIN=%s\nDOMAIN=%s\nHOST=%s\n' "$DNSDOMAIN" "$DOMAIN" "$HOST" >"$dir/names"
   samba-tool domain provision --configfile="$dir/etc/smb.conf" --targetdir="$dir" \
     --realm=$REALM --domain=$DOMAIN --host-name=$HOST --server-role=dc \
     --dns-backend=SAMBA_INTERNAL --use-rfc2307 \
@@ -156,13 +166,13 @@ start() {
     sleep 0.1
   done
   # DsGetDcName looks the controller up in the DC's own DNS; provision gives
-  # dc1 no address (it never uses 127.0.0.1). The password is read from the
+  # the controller no address (it never uses 127.0.0.1). The password is read from the
   # file by samba-tool itself (PASSWD_FILE), never put on the command line.
   for ((i = 0; ; i++)); do
-    out=$(PASSWD_FILE=$dir/admin.pass samba-tool dns add 127.0.0.1 $DNSDOMAIN dc1 A 127.0.0.1 \
+    out=$(PASSWD_FILE=$dir/admin.pass samba-tool dns add 127.0.0.1 $DNSDOMAIN "$host_lower" A 127.0.0.1 \
             -s "$conf" -U Administrator 2>&1) && break
     grep -qi "already exists" <<<"$out" && break   # a restart
-    ((i < 30)) || { echo "$out" >&2; die "cannot add the A record of dc1.$DNSDOMAIN"; }
+    ((i < 30)) || { echo "$out" >&2; die "cannot add the A record of $host_lower.$DNSDOMAIN"; }
     sleep 1
   done
   trap - EXIT INT TERM HUP
@@ -199,6 +209,14 @@ cmd=${1-}
 case $2 in /*) dir=$2 ;; *) dir=$PWD/$2 ;; esac
 dir=${dir%/}
 case $dir in *[[:space:]]*) die "DIR must not contain blanks: $dir" ;; esac
+if [ "$cmd" = provision ]; then
+  shift 2
+  qel_domain_names "$@" || die "usage: dc.sh provision DIR [LDIF] [--dns NAME] [--domain NETBIOS] [--controller NAME]"
+  set -- provision "$dir"
+elif [ -f "$dir/names" ]; then
+  qel_domain_names --names-file "$dir/names" || die "$dir/names is damaged"
+fi
+REALM=${DNSDOMAIN^^} BASE=DC=${DNSDOMAIN//./,DC=} host_lower=${HOST,,}
 case $cmd in
   provision | start | stop | accounts) [ $# -eq 2 ] || die "usage: dc.sh $cmd DIR"; "$cmd" ;;
   load) [ $# -eq 3 ] || die "usage: dc.sh load DIR LDIF"; load "$3" ;;

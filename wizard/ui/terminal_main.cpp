@@ -25,11 +25,13 @@
 #include "log/log_utility.h"
 #include "platform/host/host_ports.h"
 #include "platform/net_ports.h"
+#include "res/program_info.h"
 #include "res/string_table.h"
 #include "wizard/deploy_runner.h"
 #include "wizard/startup.h"
 #include "wizard/ui/options.h"
 #include "wizard/ui/rehearsal.h"
+#include "wizard/ui/terminal_page3.h"
 #include "wizard/ui/terminal_wizard.h"
 #ifdef QEL_HAVE_SAMBA
 #include "platform/samba/samba_domain.h"
@@ -52,9 +54,16 @@ class TerminalMessages : public IMessageSink {
 
 void OnInterrupt(int) { RequestTerminalCancel(); }
 
+const char kUsage[] =
+    "usage: qelscript [--rehearse <domain.ldif> <folder> | --samba <smb.conf> [--kerberos]]\n"
+    "                 [--lang 1033|2052|1028] [--select <name>[;<name>...]] [--center <address>]\n"
+    "                 [--package <path>]\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  int answered = 0;
+  if (AnswerHelpOrVersion(argc, argv, "qelscript", kUsage, &answered)) return answered;
   std::vector<std::string> arguments;
   std::string sambaConf;
   bool kerberos = false;
@@ -81,10 +90,7 @@ int main(int argc, char** argv) {
   }
   if (!parsed) {
     std::fprintf(stderr, "qelscript: %s\n", error.c_str());
-    std::fprintf(stderr,
-                 "usage: qelscript [--rehearse <domain.ldif> <folder> | --samba <smb.conf> [--kerberos]]\n"
-                 "                 [--lang 1033|2052|1028] [--select <name>[;<name>...]] [--center <address>]\n"
-                 "                 [--package <path>]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   WORD language = options.language != 0 ? TableLanguage(options.language) : 1033;
@@ -123,6 +129,10 @@ int main(int argc, char** argv) {
     return 2;
   }
 #endif
+  // Drive Z: is this computer's own files, as under Wine: the package may be
+  // given as a host path (see terminal_page3.h).
+  config.mounts["Z:\\"] = "/";
+  options.package = TerminalPackagePath(options.package);
   // Chinese texts need a Chinese code page in the program's own world.
   if (language != 1033) config.codePage = 936;
   HostPlatform platform(config);

@@ -1,5 +1,7 @@
 #include "wizard/ui/terminal_page3.h"
 
+#include "res/resource.h"
+#include "res/string_table.h"
 #include "wizard/ui/page3_presets.h"
 
 namespace qel {
@@ -15,6 +17,14 @@ void TerminalPage3View::ShowMessage(UINT, const std::string& text, UINT) {
 bool TerminalPage3View::RunOpenFileDialog(const Page3OpenFile&, std::string*) {
   m_console.Print("(no file dialog in a terminal: type the package's full path)");
   return false;
+}
+
+std::string TerminalPackagePath(const std::string& typed) {
+  if (typed.empty() || typed[0] != '/') return typed;
+  std::string path = "Z:" + typed;
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  return path;
 }
 
 bool AskParametersPage(TerminalConsole& console, CPage3& page, TerminalPage3View& view) {
@@ -43,8 +53,11 @@ bool AskParametersPage(TerminalConsole& console, CPage3& page, TerminalPage3View
                   " ...)");
     page.OnTest();
   }
+  char hostPaths[256] = {};
+  LoadResString(IDS_TERMINAL_HOST_PATH, hostPaths, sizeof hostPaths);
+  console.Print(AnsiToUtf8(hostPaths));
   if (!console.ReadLine(("Qel install package [" + view.GetPackagePath() + "]> ").c_str(), &line)) return false;
-  if (!line.empty()) view.SetPackagePath(line);
+  if (!line.empty()) view.SetPackagePath(TerminalPackagePath(line));
   return true;
 }
 

@@ -6,7 +6,10 @@
 //                                       shown address, or "test <address>"
 //                                       to take that address and probe it;
 //                                       after a test the question comes again
-//   Qel install package [C:\...]>      the full path of the package
+//   Qel install package [C:\...]>      the full path of the package: a
+//                                       Windows path of the wizard's world,
+//                                       or a path of this computer (/...),
+//                                       which is read through drive Z:
 //
 // An empty answer keeps the value in brackets. A terminal has no file
 // dialog: the path is typed.
@@ -42,6 +45,11 @@ class TerminalPage3View : public IPage3View {
   std::string m_strPackage;
   int m_nFocus = 0;
 };
+
+// The Windows path of a package path as typed: a path of this computer
+// ("/home/me/QelSetup.exe") becomes its path on drive Z: ("Z:\home\me\QelSetup.exe"),
+// which the terminal wizard mounts on the host's "/"; anything else stays.
+std::string TerminalPackagePath(const std::string& typed);
 
 // Asks the page's questions (see above). False at the end of the input.
 bool AskParametersPage(TerminalConsole& console, CPage3& page, TerminalPage3View& view);
