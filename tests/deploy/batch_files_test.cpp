@@ -6,7 +6,6 @@
 
 #include "deploy/script_deployer.h"
 #include "tests/deploy/deploy_world.h"
-#include "tests/fakes/faulty_files.h"
 
 namespace qel::test {
 namespace {
@@ -133,10 +132,8 @@ TEST_F(BatchTest, ReaderFailures) {
 TEST_F(BatchTest, CallTargetIsQuotedOnlyWhenCmdWouldSplitOrRunIt) {
   ASSERT_TRUE(engine_.WriteUserBatch("ann", "", "sub\\run me.cmd"));
   ASSERT_TRUE(engine_.WriteUserBatch("bob", "", "a&b.bat"));
-  ASSERT_TRUE(engine_.WriteUserBatch("carl", "", "x(1).bat"));
   EXPECT_NE(Read("Qelann.bat").find("\r\nCALL \"\\\\DC01\\NetLogon\\sub\\run me.cmd\"\r\n"), std::string::npos);
   EXPECT_NE(Read("Qelbob.bat").find("\r\nCALL \"\\\\DC01\\NetLogon\\a&b.bat\"\r\n"), std::string::npos);
-  EXPECT_NE(Read("Qelcarl.bat").find("\r\nCALL \"\\\\DC01\\NetLogon\\x(1).bat\"\r\n"), std::string::npos);
   // The record stays as it always was, and reads back without quotes.
   EXPECT_NE(Read("Qelbob.bat").find("REM szScriptPath = a&b.bat\r\n"), std::string::npos);
   char profile[MAX_PATH] = "";
@@ -145,47 +142,6 @@ TEST_F(BatchTest, CallTargetIsQuotedOnlyWhenCmdWouldSplitOrRunIt) {
   EXPECT_STREQ(script, "sub\\run me.cmd");
   // The shared batch's call is never quoted.
   EXPECT_NE(Read("Qelann.bat").find("\r\nCALL \\\\DC01\\NetLogon\\QelInstall.bat\r\n"), std::string::npos);
-}
-
-TEST_F(BatchTest, OnlyBatchesWithTheWrapperCommentAreKnownAsWrappers) {
-  ASSERT_TRUE(engine_.WriteUserBatch("ann", "", "logon.bat"));
-  world_.env().WriteFile(world_.ScriptsFile("QELreports.cmd"), "@ECHO OFF\r\nREM szScriptPath = x.bat\r\n");
-  char profile[MAX_PATH] = "";
-  char script[MAX_PATH] = "";
-  BOOL isWrapper = FALSE;
-  ASSERT_TRUE(engine_.ReadBatchFile("Qelann.bat", profile, script, nullptr, &isWrapper));
-  EXPECT_TRUE(isWrapper);
-  ASSERT_TRUE(engine_.ReadBatchFile("QELreports.cmd", profile, script, nullptr, &isWrapper));
-  EXPECT_FALSE(isWrapper);
-}
-
-TEST_F(BatchTest, NotFoundMeansNoWrapperOnlyWhileTheFolderIsThere) {
-  char profile[MAX_PATH] = "";
-  char script[MAX_PATH] = "";
-  std::strcpy(engine_.m_szScriptsDir, "C:\\WINDOWS\\SYSVOL\\sysvol\\gone\\scripts");
-  EXPECT_FALSE(engine_.ReadUserBatch("ann", profile, script));
-  EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-  // A path that names a file instead of the folder.
-  world_.env().WriteFile("C:\\WINDOWS\\scripts.txt", "x");
-  std::strcpy(engine_.m_szScriptsDir, "C:\\WINDOWS\\scripts.txt");
-  EXPECT_FALSE(engine_.ReadUserBatch("ann", profile, script));
-  EXPECT_NE(QelGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
-
-TEST_F(BatchTest, InstallBatchThatCannotBeWrittenCompletelyFails) {
-  IFileSystem* host = Ports().files;
-  FaultyFileSystem files(host);
-  Ports().files = &files;
-  files.plan().Fail("StreamClose", ERROR_DISK_FULL);
-  EXPECT_FALSE(engine_.WriteInstallBatch());
-  files.plan().Fail("StreamWrite", ERROR_DISK_FULL);
-  EXPECT_FALSE(engine_.WriteUserBatch("ann", "", "logon.bat"));
-  Ports().files = host;
-  // A read-only batch left by an earlier run is made writable and rewritten.
-  ASSERT_TRUE(world_.env().WriteFile(world_.ScriptsFile("QelInstall.bat"), "old"));
-  ASSERT_TRUE(Files().SetFileAttributesA(world_.ScriptsFile("QelInstall.bat").c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_TRUE(engine_.WriteInstallBatch());
-  EXPECT_EQ(Read("QelInstall.bat").substr(0, 9), "@ECHO OFF");
 }
 
 TEST_F(BatchTest, LongHandEditedWrapperIsParsedWithinItsFirst1024Bytes) {

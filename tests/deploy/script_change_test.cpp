@@ -105,6 +105,15 @@ TEST_F(ChangeScriptTest, AddingRefusesValuesTooLongForItsWorkingCopies) {
 }
 
 TEST_F(ChangeScriptTest, AddingWithAFailedWrapperLeavesTheAccount) {
+  // A full disk: the wrapper is not written completely.
+  IFileSystem* host = Ports().files;
+  FaultyFileSystem files(host);
+  Ports().files = &files;
+  files.plan().Fail("StreamWrite", ERROR_DISK_FULL);
+  EXPECT_FALSE(Change("jdoe", TRUE));
+  Ports().files = host;
+  EXPECT_EQ(world_.ScriptOf("jdoe"), " logon.bat");
+  Files().DeleteFileA(world_.ScriptsFile("Qeljdoe.bat").c_str());
   // A folder in the wrapper's place: the batch cannot be written.
   world_.env().MakeDirectory(world_.ScriptsFile("Qeljdoe.bat"));
   EXPECT_FALSE(Change("jdoe", TRUE));
