@@ -19,15 +19,27 @@ const size_t kBatchNameSize = 200;
 
 const char kProfileKey[] = "szProfile = ";
 const char kScriptKey[] = "szScriptPath = ";
+// The comment lines every wrapper batch of this program carries, by which a
+// batch in the scripts folder is known as one of ours.
+const char kWrapperComment[] =
+    "REM Please don't Change this batch file.\n"
+    "REM otherwise, maybe can't restore script file !\n";
+// Characters that cmd takes as the end of a command or as an operator of its
+// own: a CALL target holding one of them must be quoted.
+const char kNeedsQuotes[] = " &|<>^()";
 
 bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
 
-BOOL WriteText(const char* path, const char* text, bool checkClose) {
+// A text that is not written and closed completely (a full disk) is a
+// failure: a cut batch would run half its commands at every logon.
+BOOL WriteText(const char* path, const char* text) {
   IFileStream* stream = Files().OpenStream(path, "w+");
   if (stream == nullptr) return FALSE;
-  stream->Write(text, std::strlen(text), 1);
+  size_t written = stream->Write(text, std::strlen(text), 1);
   int closed = stream->Close();
-  return !checkClose || closed == 0;
+  if (written == 1 && closed == 0) return TRUE;
+  if (QelGetLastError() == 0) QelSetLastError(ERROR_WRITE_FAULT);
+  return FALSE;
 }
 
 // Clears a read-only attribute so that the file can be rewritten or deleted.
@@ -77,7 +89,8 @@ BOOL CScriptDeployer::WriteInstallBatch() {
   char path[MAX_PATH];
   const char* pathPieces[] = {m_szScriptsDir, "\\", m_szBatchName, nullptr};
   if (!JoinBounded(path, sizeof path, pathPieces)) return FALSE;
-  return WriteText(path, text, false);
+  MakeWritable(path);
+  return WriteText(path, text);
 }
 
 BOOL CScriptDeployer::UserBatchPath(const char* account, char* path, size_t size) {
@@ -85,10 +98,19 @@ BOOL CScriptDeployer::UserBatchPath(const char* account, char* path, size_t size
   return JoinBounded(path, size, pieces);
 }
 
+BOOL CScriptDeployer::BatchFilePath(const char* fileName, char* path, size_t size) {
+  const char* pieces[] = {m_szScriptsDir, "\\", fileName, nullptr};
+  return JoinBounded(path, size, pieces);
+}
+
 BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, const char* scriptPath) {
   // A line break inside a value would end its record early and put the rest
   // on a line of its own, where the logon process would run it.
   if (HasLineBreak(account) || HasLineBreak(profile) || HasLineBreak(scriptPath)) return FALSE;
+  // "sub\run me.cmd" unquoted would run "sub\run" with "me.cmd" as its
+  // argument. The record keeps the path as it was, so readers of older
+  // wrappers read it back the same.
+  const char* quote = std::strpbrk(scriptPath, kNeedsQuotes) != nullptr ? "\"" : "";
   char text[kBatchTextSize];
   const char* pieces[] = {"@ECHO OFF\n\n",
                           "REM Please don't Change this batch file.\n",
@@ -101,12 +123,15 @@ BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, c
                           kScriptKey,
                           scriptPath,
                           "\n\n",
-                          "CALL \\\\",
+                          "CALL ",
+                          quote,
+                          "\\\\",
                           m_szComputerName,
                           "\\",
                           m_szShareName,
                           "\\",
                           scriptPath,
+                          quote,
                           "\n",
                           "CALL \\\\",
                           m_szComputerName,
@@ -119,18 +144,41 @@ BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, c
   char path[kBatchNameSize];
   if (!UserBatchPath(account, path, sizeof path)) return FALSE;
   MakeWritable(path);
-  return WriteText(path, text, true);
+  return WriteText(path, text);
 }
 
 BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* scriptPath, BOOL* scriptFound) {
-  if (scriptFound != nullptr) *scriptFound = FALSE;
-  char path[kBatchNameSize];
-  if (!UserBatchPath(account, path, sizeof path)) {
+  char name[kBatchNameSize];
+  const char* pieces[] = {"Qel", account, ".bat", nullptr};
+  if (!JoinBounded(name, sizeof name, pieces)) {
+    if (scriptFound != nullptr) *scriptFound = FALSE;
     QelSetLastError(ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
   }
-  if (MakeWritable(path) == INVALID_FILE_ATTRIBUTES) {
-    QelSetLastError(ERROR_FILE_NOT_FOUND);
+  return ReadBatchFile(name, profile, scriptPath, scriptFound);
+}
+
+BOOL CScriptDeployer::ReadBatchFile(const char* fileName, char* profile, char* scriptPath, BOOL* scriptFound,
+                                    BOOL* isWrapper) {
+  if (scriptFound != nullptr) *scriptFound = FALSE;
+  if (isWrapper != nullptr) *isWrapper = FALSE;
+  char path[kBatchNameSize];
+  if (!BatchFilePath(fileName, path, sizeof path)) {
+    QelSetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
+  }
+  // "Not found" means no wrapper only while the folder itself is there: a
+  // folder that is gone or refused proves nothing about the file.
+  if (Files().GetFileAttributesA(path) == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = QelGetLastError();
+    if (error == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) {
+      DWORD folderError = ScriptsFolderError();
+      if (folderError == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) folderError = ERROR_PATH_NOT_FOUND;
+      if (folderError != 0) error = folderError;
+    } else if (error == 0) {
+      error = ERROR_PATH_NOT_FOUND;
+    }
+    QelSetLastError(error);
     return FALSE;
   }
   IFileStream* stream = Files().OpenStream(path, "r");
@@ -159,12 +207,19 @@ BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* sc
     if (scriptFound != nullptr) *scriptFound = TRUE;
   }
   if (FindRecord(text, kProfileKey, value, sizeof value) > 0) std::memcpy(profile, value, std::strlen(value) + 1);
+  if (isWrapper != nullptr) *isWrapper = std::strstr(text, kWrapperComment) != nullptr;
   return TRUE;
 }
 
 BOOL CScriptDeployer::DeleteUserBatch(const char* account) {
   char path[kBatchNameSize];
   if (!UserBatchPath(account, path, sizeof path)) return FALSE;
+  return DeleteFileForce(path);
+}
+
+BOOL CScriptDeployer::DeleteBatchFile(const char* fileName) {
+  char path[kBatchNameSize];
+  if (!BatchFilePath(fileName, path, sizeof path)) return FALSE;
   return DeleteFileForce(path);
 }
 

@@ -1,10 +1,13 @@
 // One whole run: staging, the accounts, the clean-up and the result line.
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "deploy/script_deployer.h"
 #include "deploy/text_util.h"
 #include "log/log_utility.h"
+#include "res/resource.h"
 #include "res/string_table.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
@@ -55,12 +58,31 @@ BOOL CScriptDeployer::StageFiles(const char* caption) {
     return FALSE;
   }
 
-  if (!WriteInstallBatch()) return FALSE;
+  // A batch or settings file that is not written completely ends the run
+  // like a failed copy: clients would run a cut batch, or start the
+  // installer without a center address.
+  const char* batchPieces[] = {m_szScriptsDir, "\\", m_szBatchName, nullptr};
+  JoinBounded(destination, sizeof destination, batchPieces);
+  if (!WriteInstallBatch()) {
+    _NCOvLogUtility::Warning("[ChangeAllScript]  %s not written(%u)!", destination,
+                             static_cast<unsigned>(QelGetLastError()));
+    ShowMessage(destination, IDS_WRITE_ERROR, caption);
+    return FALSE;
+  }
 
   char iniPath[MAX_PATH];
   const char* iniPieces[] = {m_szScriptsDir, "\\SetupSet.ini", nullptr};
   JoinBounded(iniPath, sizeof iniPath, iniPieces);
-  Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath);
+  // A read-only settings file is written once more after its attributes
+  // were reset, as a copy is.
+  if (!Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath) &&
+      (!Files().SetFileAttributesA(iniPath, FILE_ATTRIBUTE_ARCHIVE) ||
+       !Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath))) {
+    _NCOvLogUtility::Warning("[ChangeAllScript]  %s not written(%u)!", iniPath,
+                             static_cast<unsigned>(QelGetLastError()));
+    ShowMessage(iniPath, IDS_WRITE_ERROR, caption);
+    return FALSE;
+  }
   _NCOvLogUtility::Warning("SetupSet.ini Created with CenterIP %s!", m_szCenterIP);
   return TRUE;
 }
@@ -81,6 +103,48 @@ void CScriptDeployer::CleanUp(const char* caption) {
     ReportText(PROGRESS_DELETE_FILE, path);
     if (!DeleteFileForce(path)) ShowMessage(path, 107, caption);
   }
+  DeleteLeftoverWrappers(caption);
+}
+
+// A run killed between a wrapper's write and its account's write leaves a
+// wrapper that no account names. Once no account runs the product's batches
+// at all, every wrapper of ours in the folder is such a leftover.
+void CScriptDeployer::DeleteLeftoverWrappers(const char* caption) {
+  char pattern[MAX_PATH];
+  const char* patternPieces[] = {m_szScriptsDir, "\\Qel*.bat", nullptr};
+  if (!JoinBounded(pattern, sizeof pattern, patternPieces)) return;
+  std::vector<std::string> wrappers;
+  WIN32_FIND_DATAA found;
+  HANDLE find = Files().FindFirstFileA(pattern, &found);
+  if (find == INVALID_HANDLE_VALUE) {
+    DWORD error = QelGetLastError();
+    if (error != static_cast<DWORD>(ERROR_FILE_NOT_FOUND) && error != static_cast<DWORD>(ERROR_NO_MORE_FILES))
+      _NCOvLogUtility::Warning("[ChangeAllScript]    Wrapper batches not listed(%u)!", static_cast<unsigned>(error));
+    return;
+  }
+  do {
+    // Only what carries a wrapper's comment lines; the shared batch went
+    // with the staged files, and an administrator's own "Qel..." batch stays.
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) continue;
+    char profile[MAX_PATH] = {};
+    char script[MAX_PATH] = {};
+    BOOL isWrapper = FALSE;
+    if (ReadBatchFile(found.cFileName, profile, script, nullptr, &isWrapper) && isWrapper)
+      wrappers.push_back(found.cFileName);
+  } while (Files().FindNextFileA(find, &found));
+  Files().FindClose(find);
+  for (const std::string& name : wrappers) {
+    char path[MAX_PATH];
+    const char* pieces[] = {m_szScriptsDir, "\\", name.c_str(), nullptr};
+    if (!JoinBounded(path, sizeof path, pieces)) continue;
+    ReportText(PROGRESS_DELETE_FILE, path);
+    if (!DeleteFileForce(path)) ShowMessage(path, 107, caption);
+  }
+}
+
+void CScriptDeployer::ReportRefusal(const char* text) {
+  _NCOvLogUtility::Warning("[ChangeAllScript]  %s", text);
+  ReportText(PROGRESS_FAILED, text);
 }
 
 BOOL CScriptDeployer::ChangeAllScript(HWND, BOOL install) {
@@ -99,6 +163,21 @@ BOOL CScriptDeployer::ChangeAllScript(HWND, BOOL install) {
   // would stage files and look for wrappers in the current drive's root.
   if (m_szScriptsDir[0] == '\0' || m_szBatchName[0] == '\0') {
     _NCOvLogUtility::Warning("[ChangeAllScript]  Scripts folder unknown, nothing done!");
+    char text[512] = {};
+    LoadResString(IDS_SCRIPTS_FOLDER_UNKNOWN, text, sizeof text);
+    ReportRefusal(text);
+    return FALSE;
+  }
+  // A folder that is gone (a SysVol being restored, a wrong "Scripts" value)
+  // would look like a folder without wrappers, and removal would clear every
+  // account's own script: no account is touched.
+  DWORD folderError = ScriptsFolderError();
+  if (folderError != 0) {
+    char format[512] = {};
+    LoadResString(IDS_SCRIPTS_FOLDER_MISSING, format, sizeof format);
+    char text[sizeof format + sizeof m_szScriptsDir + 16];
+    std::snprintf(text, sizeof text, format, m_szScriptsDir, static_cast<unsigned>(folderError));
+    ReportRefusal(text);
     return FALSE;
   }
   AnsiToWide(m_szBatchName, m_wszBatchName, sizeof m_wszBatchName / sizeof m_wszBatchName[0]);
@@ -148,9 +227,14 @@ BOOL CScriptDeployer::AnyScriptedUser() {
     const NET_DISPLAY_USER* users = static_cast<const NET_DISPLAY_USER*>(buffer);
     for (DWORD i = 0; users != nullptr && i < returned; ++i) {
       char name[100];
-      // Computer accounts end in "$" and never run a logon script.
+      // Computer accounts end in "$" and never run a logon script. An
+      // account that cannot be read may still run one: the files stay.
+      NET_API_STATUS readStatus = NERR_Success;
       if (WideToAnsi(users[i].usri1_name, name, sizeof name) && name[0] != '\0' &&
-          name[std::strlen(name) - 1] != '$' && IsScriptedUser(users[i].usri1_name)) {
+          name[std::strlen(name) - 1] != '$' && ScriptState(users[i].usri1_name, &readStatus) != 0) {
+        if (readStatus != NERR_Success)
+          _NCOvLogUtility::Warning("[AnyScriptedUser]  Account %s not readable(%u), files kept!", name,
+                                   static_cast<unsigned>(readStatus));
         g_NetApi.NetApiBufferFree(buffer);
         return TRUE;
       }

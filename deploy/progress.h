@@ -13,11 +13,12 @@ enum ProgressKind {
   PROGRESS_REMOVE_SCRIPT = 5,  // value: null (heading) or the account's display text
   PROGRESS_DELETE_FILE = 6,    // value: null (heading) or the path being deleted
   PROGRESS_DONE = 7,           // value: the result text
+  PROGRESS_FAILED = 8,         // value: why the run changed nothing; no result text follows
 };
 
 // The receiver of a run's reports: the progress page, or a terminal view.
 // value is a number for kinds 1 and 2 and a `const char*` (possibly null) for
-// kinds 3 to 7, valid only during the call. Returns 1.
+// kinds 3 to 8, valid only during the call. Returns 1.
 class IProgressReceiver {
  public:
   virtual int ReportProgress(int kind, LONG_PTR value) = 0;

@@ -22,6 +22,20 @@ bool BelongsToProduct(const char* scriptPath) {
   return true;
 }
 
+// Compares two ANSI names without regard to the case of A to Z.
+bool SameName(const char* a, const char* b) {
+  for (;; ++a, ++b) {
+    char x = *a, y = *b;
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+    if (x == '\0') return true;
+  }
+}
+
+// A script path that names a file of the scripts folder itself.
+bool IsPlainFileName(const char* path) { return path[0] != '\0' && std::strpbrk(path, "\\/:") == nullptr; }
+
 const char* OrEmpty(const char* text) { return text != nullptr ? text : ""; }
 
 // The first value of a column, when it is a string.
@@ -78,6 +92,7 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   char newPath[MAX_PATH] = {};
   BOOL hasScript = FALSE;
   BOOL deleteWrapper = FALSE;
+  char batchName[MAX_PATH] = {};  // removing: the file the account's path names
   if (install) {
     if ((info->usri3_flags & UF_SCRIPT) == 0) {
       std::strcpy(newPath, m_szBatchName);
@@ -102,18 +117,43 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
       g_NetApi.NetApiBufferFree(buffer);
       return TRUE;
     }
+    // Only what this program wrote is cleared or restored: the shared batch;
+    // a wrapper batch of ours, whichever account it was written for (an
+    // account renamed since still names its old one); or the account's own
+    // wrapper name with no file behind it. Any other "Qel..." script is the
+    // administrator's own.
+    std::strcpy(batchName, scriptPath);
+    char ownWrapper[MAX_PATH];
+    const char* ownPieces[] = {"Qel", name, ".bat", nullptr};
+    BOOL isOwnName = JoinBounded(ownWrapper, sizeof ownWrapper, ownPieces) && SameName(batchName, ownWrapper);
+    BOOL isShared = SameName(batchName, m_szBatchName);
+    BOOL isWrapper = FALSE;
     BOOL scriptFound = FALSE;
-    if ((info->usri3_flags & UF_SCRIPT) == 0) {
-      // new path empty
-    } else if (!ReadUserBatch(name, profile, scriptPath, &scriptFound)) {
-      // No wrapper batch (an account set to the shared batch): the script
-      // path is cleared. A wrapper that is there but cannot be read still
-      // holds the account's own script: nothing is changed.
-      if (QelGetLastError() != static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) {
-        _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not readable, not changed!", name);
+    BOOL isProducts = isShared;
+    if (!isShared && IsPlainFileName(batchName)) {
+      if (ReadBatchFile(batchName, profile, scriptPath, &scriptFound, &isWrapper)) {
+        isProducts = isWrapper;
+      } else if (QelGetLastError() == static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) {
+        isProducts = isOwnName;
+      } else {
+        // A wrapper that is there but cannot be read, or a scripts folder
+        // that cannot be looked into, may still hold the account's own
+        // script: nothing is changed.
+        _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch %s not readable(%u), not changed!", name,
+                                 batchName, static_cast<unsigned>(QelGetLastError()));
         g_NetApi.NetApiBufferFree(buffer);
         return FALSE;
       }
+    }
+    if (!isProducts) {
+      _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  script %s is not the product's, not changed!", name,
+                               batchName);
+      g_NetApi.NetApiBufferFree(buffer);
+      return TRUE;
+    }
+    if ((info->usri3_flags & UF_SCRIPT) == 0 || !isWrapper) {
+      // new path empty: the shared batch, no wrapper behind the path, or an
+      // account that does not run its script at all
     } else if (!scriptFound) {
       // A wrapper without its script record names nothing to restore; it is
       // left in place for the administrator.
@@ -150,20 +190,26 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
 
   // The wrapper batch goes only once the account no longer names it: after
   // a failed write it still holds the account's own script.
-  if (changed && deleteWrapper && !DeleteUserBatch(name))
+  if (changed && deleteWrapper && !DeleteBatchFile(batchName))
     _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not deleted!", name);
   return changed;
 }
 
 BOOL CScriptDeployer::IsScriptedUser(const wchar_t* account) {
+  NET_API_STATUS status = NERR_Success;
+  return ScriptState(account, &status) > 0;
+}
+
+int CScriptDeployer::ScriptState(const wchar_t* account, NET_API_STATUS* status) {
   LPBYTE buffer = nullptr;
-  if (g_NetApi.NetUserGetInfo == nullptr || g_NetApi.NetUserGetInfo(nullptr, account, 3, &buffer) != NERR_Success)
-    return FALSE;
+  *status = g_NetApi.NetUserGetInfo != nullptr ? g_NetApi.NetUserGetInfo(nullptr, account, 3, &buffer)
+                                               : static_cast<NET_API_STATUS>(ERROR_PROC_NOT_FOUND);
+  if (*status != NERR_Success) return -1;
   USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(buffer);
   char scriptPath[MAX_PATH] = {};
   BOOL scripted = WideToAnsi(info->usri3_script_path, scriptPath, sizeof scriptPath) && BelongsToProduct(scriptPath);
   g_NetApi.NetApiBufferFree(buffer);
-  return scripted;
+  return scripted ? 1 : 0;
 }
 
 HRESULT CScriptDeployer::ChangeContainer(const wchar_t* container, BOOL install) {

@@ -230,6 +230,17 @@ BOOL CScriptDeployer::IsCancelled() {
   return m_bStopped;
 }
 
+DWORD CScriptDeployer::ScriptsFolderError() {
+  if (m_szScriptsDir[0] == '\0') return ERROR_PATH_NOT_FOUND;
+  DWORD attributes = Files().GetFileAttributesA(m_szScriptsDir);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    DWORD error = QelGetLastError();
+    return error != 0 ? error : static_cast<DWORD>(ERROR_PATH_NOT_FOUND);
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return ERROR_DIRECTORY;
+  return 0;
+}
+
 void CScriptDeployer::Report(int kind, LONG_PTR value) {
   if (m_pPage != nullptr) m_pPage->ReportProgress(kind, value);
 }

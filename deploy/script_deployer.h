@@ -66,6 +66,13 @@ class CScriptDeployer {
   // there is no wrapper, FALSE with another code when it cannot be read.
   BOOL ReadUserBatch(const char* account, char* profile, char* scriptPath, BOOL* scriptFound = nullptr);
   BOOL DeleteUserBatch(const char* account);
+  // The same for the batch fileName of the scripts folder, whatever its
+  // name. ERROR_FILE_NOT_FOUND only when the folder itself is there.
+  // *isWrapper (when given) tells whether the file carries the comment lines
+  // of a wrapper batch written by this program.
+  BOOL ReadBatchFile(const char* fileName, char* profile, char* scriptPath, BOOL* scriptFound = nullptr,
+                     BOOL* isWrapper = nullptr);
+  BOOL DeleteBatchFile(const char* fileName);
 
   // One account: set, keep or restore its logon script.
   BOOL ChangeScript(const wchar_t* account, BOOL install);
@@ -109,9 +116,20 @@ class CScriptDeployer {
   void ShowMessage(const char* path, UINT suffixId, const char* caption);
   BOOL StageFiles(const char* caption);
   void CleanUp(const char* caption);
+  // Deletes the wrapper batches of this program left in the scripts folder.
+  void DeleteLeftoverWrappers(const char* caption);
+  // Ends a run that changes nothing: the reason goes to the receiver.
+  void ReportRefusal(const char* text);
+  // 0 while the scripts folder exists as a folder, else why not.
+  DWORD ScriptsFolderError();
+  // 1 when the account's script path begins with "Qel", 0 when not, -1 when
+  // the account cannot be read (*status then says why).
+  int ScriptState(const wchar_t* account, NET_API_STATUS* status);
   // Composes scripts folder + "\Qel" + account + ".bat" into a 200-byte
   // buffer; FALSE when it does not fit.
   BOOL UserBatchPath(const char* account, char* path, size_t size);
+  // Scripts folder + "\" + fileName, the same way.
+  BOOL BatchFilePath(const char* fileName, char* path, size_t size);
 
   IMessageSink* m_pMessages;
   // Set once IsCancelled has seen the stop: the stop event is auto-reset and

@@ -65,6 +65,9 @@
 #define IDS_TREE_TIP 138
 // The terminal wizard's hint on host paths for the package.
 #define IDS_TERMINAL_HOST_PATH 260
+#define IDS_SCRIPTS_FOLDER_MISSING 200
+#define IDS_SCRIPTS_FOLDER_UNKNOWN 201
+#define IDS_WRITE_ERROR 202
 
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)

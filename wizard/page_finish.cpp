@@ -192,7 +192,7 @@ BOOL CPageFinish::OnQueryCancel() {
 }
 
 int CPageFinish::ReportProgress(int kind, LONG_PTR value) {
-  if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_DONE) return 1;
+  if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_FAILED) return 1;
   if (kind == PROGRESS_SET_RANGE) {
     m_pView->SetRange(static_cast<WORD>(value & 0xFFFF));
     return 1;
@@ -203,7 +203,11 @@ int CPageFinish::ReportProgress(int kind, LONG_PTR value) {
   }
   const char* text = reinterpret_cast<const char*>(value);
   std::string line;
-  if (kind == PROGRESS_DONE) {
+  if (kind == PROGRESS_FAILED) {
+    // The run refused to start: its reason stands where "Completed" would.
+    line = text != nullptr ? text : "";
+    m_pView->SetAction(line.c_str());
+  } else if (kind == PROGRESS_DONE) {
     m_pView->SetPos(m_pView->GetRangeUpper());
     line = Text(IDS_COMPLETED) + (text != nullptr ? text : "");
     m_pView->SetAction(line.c_str());

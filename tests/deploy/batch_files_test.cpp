@@ -91,8 +91,12 @@ TEST_F(BatchTest, ReadOnlyWrapperIsRewrittenAndRead) {
   char script[MAX_PATH] = "";
   ASSERT_TRUE(engine_.ReadUserBatch("bob", profile, script));
   EXPECT_STREQ(script, "second.bat");
-  EXPECT_EQ(Files().GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  // Reading changes nothing, not even the attributes; the delete takes a
+  // read-only file all the same.
+  EXPECT_EQ(Files().GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_READONLY,
+            static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
   EXPECT_TRUE(engine_.DeleteUserBatch("bob"));
+  EXPECT_FALSE(world_.env().FileExists(path));
 }
 
 TEST_F(BatchTest, MissingRecordsLeaveTheBuffers) {
@@ -123,6 +127,21 @@ TEST_F(BatchTest, ReaderFailures) {
   EXPECT_NE(QelGetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   EXPECT_STREQ(script, "s");
   EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("Qeldave.bat")));
+}
+
+TEST_F(BatchTest, CallTargetIsQuotedOnlyWhenCmdWouldSplitOrRunIt) {
+  ASSERT_TRUE(engine_.WriteUserBatch("ann", "", "sub\\run me.cmd"));
+  ASSERT_TRUE(engine_.WriteUserBatch("bob", "", "a&b.bat"));
+  EXPECT_NE(Read("Qelann.bat").find("\r\nCALL \"\\\\DC01\\NetLogon\\sub\\run me.cmd\"\r\n"), std::string::npos);
+  EXPECT_NE(Read("Qelbob.bat").find("\r\nCALL \"\\\\DC01\\NetLogon\\a&b.bat\"\r\n"), std::string::npos);
+  // The record stays as it always was, and reads back without quotes.
+  EXPECT_NE(Read("Qelbob.bat").find("REM szScriptPath = a&b.bat\r\n"), std::string::npos);
+  char profile[MAX_PATH] = "";
+  char script[MAX_PATH] = "";
+  ASSERT_TRUE(engine_.ReadUserBatch("ann", profile, script));
+  EXPECT_STREQ(script, "sub\\run me.cmd");
+  // The shared batch's call is never quoted.
+  EXPECT_NE(Read("Qelann.bat").find("\r\nCALL \\\\DC01\\NetLogon\\QelInstall.bat\r\n"), std::string::npos);
 }
 
 TEST_F(BatchTest, LongHandEditedWrapperIsParsedWithinItsFirst1024Bytes) {

@@ -11,6 +11,7 @@
 #include "tests/deploy/deploy_world.h"
 #include "tests/fakes/faulty_accounts.h"
 #include "tests/fakes/faulty_directory.h"
+#include "tests/fakes/faulty_files.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
 
@@ -162,6 +163,61 @@ TEST_F(RunTest, RunWithoutScriptsFolderDoesNothing) {
   EXPECT_EQ(world_.ScriptOf("kim"), "");
   EXPECT_FALSE(world_.env().FileExists("C:\\QelCheck.exe"));
   EXPECT_TRUE(page_.Of(PROGRESS_DONE).empty());
+  EXPECT_EQ(page_.Of(PROGRESS_FAILED),
+            std::vector<std::string>{
+                "The logon scripts folder of this domain controller cannot be found. No account was changed."});
+}
+
+TEST_F(RunTest, AScriptsFolderThatIsGoneChangesNoAccountInEitherOperation) {
+  Node("jdoe", nullptr, L"jdoe", UserType, TRUE);
+  Node("carl", nullptr, L"carl", UserType, TRUE);
+  ASSERT_TRUE(Run(TRUE));
+  std::string before = AccountListing(world_.store());
+  // A wrong "Scripts" value, or a SysVol being restored.
+  const char kGone[] = "C:\\WINDOWS\\SYSVOL\\sysvol\\gone\\scripts";
+  world_.SetNetlogon("Scripts", kGone);
+  for (BOOL install : {FALSE, TRUE}) {
+    page_.reports.clear();
+    TheWizardState().RemoveWhenExist = TRUE;
+    EXPECT_FALSE(Run(install));
+    EXPECT_EQ(AccountListing(world_.store()), before);
+    EXPECT_EQ(page_.Of(PROGRESS_FAILED),
+              std::vector<std::string>{std::string("The logon scripts folder ") + kGone +
+                                       " cannot be reached (error 3). No account was changed."});
+    EXPECT_TRUE(page_.Of(PROGRESS_DONE).empty());
+    EXPECT_TRUE(page_.Of(PROGRESS_COPY_FILE).empty());
+  }
+  EXPECT_TRUE(Staged("Qeljdoe.bat"));
+}
+
+TEST_F(RunTest, AStagedFileThatCannotBeWrittenEndsTheRunBeforeAnyAccount) {
+  Node("kim", nullptr, L"kim", UserType, TRUE);
+  IFileSystem* host = Ports().files;
+  FaultyFileSystem files(host);
+  Ports().files = &files;
+  files.plan().Fail("StreamClose", ERROR_DISK_FULL);
+  EXPECT_FALSE(Run(TRUE));
+  files.plan().Clear();
+  files.plan().Fail("WritePrivateProfileStringA", ERROR_DISK_FULL, -1);
+  EXPECT_FALSE(Run(TRUE));
+  Ports().files = host;
+  ASSERT_EQ(messages_.messages.size(), 2u);
+  EXPECT_EQ(messages_.messages[0].first, world_.ScriptsFile("QelInstall.bat") + " write error, no account was changed.");
+  EXPECT_EQ(messages_.messages[1].first, world_.ScriptsFile("SetupSet.ini") + " write error, no account was changed.");
+  EXPECT_EQ(messages_.messages[1].second, "Orvane Script Wizard");
+  EXPECT_EQ(world_.ScriptOf("kim"), "");
+  EXPECT_TRUE(page_.Of(PROGRESS_DONE).empty());
+}
+
+TEST_F(RunTest, ReadOnlyStagedFilesAreRewritten) {
+  for (const char* name : {"QelInstall.bat", "SetupSet.ini"}) {
+    world_.env().WriteFile(world_.ScriptsFile(name), "[DEFAULT]\r\nCENTERIP=10.9.9.9\r\n");
+    Files().SetFileAttributesA(world_.ScriptsFile(name).c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+  EXPECT_TRUE(Run(TRUE));
+  EXPECT_EQ(world_.env().ReadFile(world_.ScriptsFile("SetupSet.ini")), "[DEFAULT]\r\nCENTERIP=10.1.2.3\r\n");
+  EXPECT_EQ(world_.env().ReadFile(world_.ScriptsFile("QelInstall.bat")).substr(0, 9), "@ECHO OFF");
+  EXPECT_TRUE(messages_.messages.empty());
 }
 
 TEST_F(RunTest, CountingSelectedContainersOnceAndLookingIntoUnselectedOnes) {
@@ -334,6 +390,32 @@ TEST_F(CleanUpTest, AnAccountListingThatFailsKeepsTheFiles) {
   EXPECT_EQ(Done(), ", total: 1 , Succeed: 1.");
 }
 
+TEST_F(CleanUpTest, LeftoverWrappersGoOnlyWithTheStagedFiles) {
+  StageOld();
+  TheWizardState().RemoveWhenExist = TRUE;
+  // A wrapper no account names (a run killed before the account's write),
+  // and an administrator's own batch of a similar name.
+  CScriptDeployer writer;
+  ASSERT_TRUE(writer.Init(nullptr, nullptr, nullptr));
+  ASSERT_TRUE(writer.WriteUserBatch("ghost", "", "ghost.bat"));
+  world_.env().WriteFile(world_.ScriptsFile("QELreports.bat"), "@ECHO OFF\r\n");
+  // carl keeps the product's batch: nothing is deleted.
+  Node("ann", nullptr, L"ann", UserType, TRUE);
+  EXPECT_TRUE(Run(FALSE));
+  EXPECT_TRUE(Staged("Qelghost.bat"));
+
+  ClearUserNodes();
+  Node("carl", nullptr, L"carl", UserType, TRUE);
+  page_.reports.clear();
+  EXPECT_TRUE(Run(FALSE));
+  std::vector<std::string> expected{""};
+  for (const char* name : kStaged) expected.push_back(world_.ScriptsFile(name));
+  expected.push_back(world_.ScriptsFile("Qelghost.bat"));
+  EXPECT_EQ(page_.Of(PROGRESS_DELETE_FILE), expected);
+  EXPECT_FALSE(Staged("Qelghost.bat"));
+  EXPECT_TRUE(Staged("QELreports.bat"));
+}
+
 TEST_F(CleanUpTest, AFileThatCannotBeDeletedIsReportedAndTheRestGoes) {
   StageOld();
   Node("carl", nullptr, L"carl", UserType, TRUE);
@@ -433,6 +515,28 @@ TEST(AnyScriptedUser, PagesPastAThousandAccountsAndSkipsComputers) {
   info->usri3_script_path = own;
   g_NetApi.NetApiBufferFree(buffer);
   EXPECT_TRUE(engine.AnyScriptedUser());
+}
+
+TEST(AnyScriptedUser, WhatCannotBeReadCountsAsStillScripted) {
+  std::vector<TestAccount> accounts;
+  for (int i = 0; i < 1500; ++i) accounts.push_back({"", "user" + std::to_string(i), "", kScripted});
+  DeployWorld world(accounts);
+  CScriptDeployer engine;
+  ASSERT_TRUE(engine.Init(nullptr, nullptr, nullptr));
+  FaultyAccounts faulty(&world.store());
+  Ports().accounts = &faulty;
+  ASSERT_FALSE(engine.AnyScriptedUser());
+  // The second page of the listing fails.
+  faulty.plan().Fail("NetQueryDisplayInformation", 59 /* ERROR_UNEXP_NET_ERR */, 1, 1);
+  EXPECT_TRUE(engine.AnyScriptedUser());
+  // One account cannot be read.
+  faulty.plan().Clear();
+  faulty.plan().Fail("NetUserGetInfo:user1200", 5, -1);
+  EXPECT_TRUE(engine.AnyScriptedUser());
+  EXPECT_NE(world.LogText().find("[AnyScriptedUser]  Account user1200 not readable(5), files kept!"),
+            std::string::npos);
+  EXPECT_EQ(faulty.LiveBuffers(), 0);
+  Ports().accounts = &world.store();
 }
 
 }  // namespace

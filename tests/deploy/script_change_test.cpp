@@ -8,6 +8,7 @@
 #include "platform/domain/domain_text.h"
 #include "tests/deploy/deploy_world.h"
 #include "tests/fakes/faulty_accounts.h"
+#include "tests/fakes/faulty_files.h"
 
 namespace qel::test {
 namespace {
@@ -104,6 +105,15 @@ TEST_F(ChangeScriptTest, AddingRefusesValuesTooLongForItsWorkingCopies) {
 }
 
 TEST_F(ChangeScriptTest, AddingWithAFailedWrapperLeavesTheAccount) {
+  // A full disk: the wrapper is not written completely.
+  IFileSystem* host = Ports().files;
+  FaultyFileSystem files(host);
+  Ports().files = &files;
+  files.plan().Fail("StreamWrite", ERROR_DISK_FULL);
+  EXPECT_FALSE(Change("jdoe", TRUE));
+  Ports().files = host;
+  EXPECT_EQ(world_.ScriptOf("jdoe"), " logon.bat");
+  Files().DeleteFileA(world_.ScriptsFile("Qeljdoe.bat").c_str());
   // A folder in the wrapper's place: the batch cannot be written.
   world_.env().MakeDirectory(world_.ScriptsFile("Qeljdoe.bat"));
   EXPECT_FALSE(Change("jdoe", TRUE));
@@ -142,8 +152,13 @@ TEST_F(ChangeScriptTest, RemovingLeavesForeignScriptsSilently) {
   EXPECT_EQ(world_.LogText(), log);
 }
 
+// The comment lines by which a wrapper batch of this program is known.
+const char kWrapperHead[] =
+    "@ECHO OFF\r\n\r\nREM Please don't Change this batch file.\r\n"
+    "REM otherwise, maybe can't restore script file !\r\n\r\n";
+
 TEST_F(ChangeScriptTest, RemovingWithAWrapperWithoutScriptRecordClearsAndKeepsTheFile) {
-  world_.env().WriteFile(world_.ScriptsFile("Qelwrapped.bat"), "@ECHO OFF\r\nREM szProfile = x\r\n");
+  world_.env().WriteFile(world_.ScriptsFile("Qelwrapped.bat"), std::string(kWrapperHead) + "REM szProfile = x\r\n");
   EXPECT_TRUE(Change("wrapped", FALSE));
   EXPECT_EQ(world_.ScriptOf("wrapped"), "");  // not the "Qel" path again
   EXPECT_TRUE(WrapperExists("wrapped"));
@@ -156,7 +171,7 @@ TEST_F(ChangeScriptTest, RemovingWithAnUnreadableWrapperChangesNothing) {
 }
 
 TEST_F(ChangeScriptTest, RemovingAnEmptyRecordClearsAndDeletesTheWrapper) {
-  world_.env().WriteFile(world_.ScriptsFile("Qelwrapped.bat"), "REM szScriptPath = \r\n");
+  world_.env().WriteFile(world_.ScriptsFile("Qelwrapped.bat"), std::string(kWrapperHead) + "REM szScriptPath = \r\n");
   EXPECT_TRUE(Change("wrapped", FALSE));
   EXPECT_EQ(world_.ScriptOf("wrapped"), "");
   EXPECT_FALSE(WrapperExists("wrapped"));
@@ -201,6 +216,64 @@ TEST_F(ChangeScriptTest, AddThenRemoveOverTheWholeTable) {
             "plain=\nnoflag=\nnoflagqel=\njdoe=logon.bat\nmixed1=\nmixed2=\nshared=\nwrapped=\nnopass=\n"
             "long=" + std::string(300, 'x') + ".bat\n");
   for (const TestAccount& account : TableAccounts()) EXPECT_FALSE(WrapperExists(account.name)) << account.name;
+}
+
+// Removal and "Qel..." scripts that this program did not write.
+class RemovalOwnershipTest : public ::testing::Test {
+ protected:
+  RemovalOwnershipTest()
+      : world_({
+            {"", "ann", "qelogon.bat", kScripted},       // the administrator's, no such file
+            {"", "bert", "QELreports.cmd", kScripted},   // the administrator's, a file of its own
+            {"", "lee", "Qellee.bat", kScripted},        // named like a wrapper, but not one of ours
+            {"", "jsmith", "Qeljdoe.bat", kScripted},    // renamed from jdoe after adding
+            {"", "kim", "QELKIM.BAT", kScripted},        // own wrapper name, file gone
+            {"", "pat", "QELINSTALL.BAT", kScripted},    // the shared batch in any case
+            {"", "sub", "Qeltools\\run.bat", kScripted},  // not a file of the scripts folder
+        }) {
+    EXPECT_TRUE(engine_.Init(nullptr, nullptr, nullptr));
+    std::wcscpy(engine_.m_wszBatchName, L"QelInstall.bat");
+    world_.env().WriteFile(world_.ScriptsFile("QELreports.cmd"), "@ECHO OFF\r\nREM szScriptPath = x.bat\r\n");
+    world_.env().WriteFile(world_.ScriptsFile("Qellee.bat"), "@ECHO OFF\r\nCALL lee.bat\r\n");
+    EXPECT_TRUE(engine_.WriteUserBatch("jdoe", "", "sub\\run me.cmd"));
+  }
+  BOOL Remove(const std::string& account) { return engine_.ChangeScript(Utf8ToWide(account).c_str(), FALSE); }
+
+  DeployWorld world_;
+  CScriptDeployer engine_;
+};
+
+TEST_F(RemovalOwnershipTest, OnlyTheProductsBatchesAreClearedOrRestored) {
+  for (const char* account : {"ann", "bert", "lee", "jsmith", "kim", "pat", "sub"})
+    EXPECT_TRUE(Remove(account)) << account;
+  EXPECT_EQ(AccountListing(world_.store()),
+            "ann=qelogon.bat\nbert=QELreports.cmd\nlee=Qellee.bat\njsmith=sub\\run me.cmd\nkim=\npat=\n"
+            "sub=Qeltools\\run.bat\n");
+  // The renamed account's wrapper goes once its script is back; the
+  // administrator's files stay.
+  EXPECT_FALSE(world_.env().FileExists(world_.ScriptsFile("Qeljdoe.bat")));
+  EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("QELreports.cmd")));
+  EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("Qellee.bat")));
+  EXPECT_NE(world_.LogText().find("[ChangeScript]  UserName ann  script qelogon.bat is not the product's"),
+            std::string::npos);
+}
+
+TEST_F(RemovalOwnershipTest, AScriptsFolderThatCannotBeLookedIntoChangesNoWrapperAccount) {
+  IFileSystem* host = Ports().files;
+  FaultyFileSystem files(host);
+  Ports().files = &files;
+  // Refused, and "not found" for the file and its folder alike (a SysVol
+  // that went away during the run).
+  for (DWORD error : {static_cast<DWORD>(ERROR_ACCESS_DENIED), static_cast<DWORD>(ERROR_FILE_NOT_FOUND)}) {
+    files.plan().Fail("GetFileAttributesA", error, -1);
+    for (const char* account : {"jsmith", "kim"}) EXPECT_FALSE(Remove(account)) << account << " " << error;
+  }
+  Ports().files = host;
+  EXPECT_EQ(world_.ScriptOf("jsmith"), "Qeljdoe.bat");
+  EXPECT_EQ(world_.ScriptOf("kim"), "QELKIM.BAT");
+  EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("Qeljdoe.bat")));
+  EXPECT_NE(world_.LogText().find("[ChangeScript]  UserName kim  wrapper batch QELKIM.BAT not readable(5)"),
+            std::string::npos);
 }
 
 }  // namespace

@@ -43,6 +43,13 @@ refused 2 'give the operation' -- --user swalker
 refused 2 'belong to add' -- remove --user swalker --center-ip 10.1.2.3
 # No QelCheck.exe beside the wizard: the copy fails, no account is changed.
 refused 1 'QelCheck.exe copy error' -- add --user swalker "${package[@]}"
+# A "Scripts" value naming a folder that is not there: no account is
+# changed in either operation.
+cp "$world/registry.reg" "$world/registry.kept"
+sed -i 's/test.lan\\\\scripts/gone\\\\scripts/' "$world/registry.reg"
+refused 1 'cannot be reached (error 3). No account was changed.' -- remove --user swalker
+refused 1 'cannot be reached (error 3). No account was changed.' -- add --user swalker "${package[@]}"
+mv "$world/registry.kept" "$world/registry.reg"
 
 if [ "$failures" -ne 0 ]; then
   echo "deploy_cli: $failures failure(s)"

@@ -66,6 +66,23 @@ done
 script_of backupop | grep -q "Qelbackupop.bat" || fail "backupop's script path not changed"
 script_of rscott | grep -q "QelInstall.bat" || fail "rscott's script path not set"
 
+# The scripts folder goes away while the wizard waits on its first page
+# (the rehearsal makes it at start-up): the run says so and changes nothing.
+mkfifo "$work/in"
+timeout 120 "$prog" --rehearse "$sample" "$reh" <"$work/in" >"$work/refused.out" 2>&1 &
+wizard_pid=$!
+exec 3>"$work/in"
+for _ in $(seq 1 200); do grep -q "Please select operate type" "$work/refused.out" && break; sleep 0.1; done
+mv "$reh/C/NETLOGON" "$reh/C/NETLOGON.kept"
+printf 'remove\nnext\nbackupop;rscott\nn\nnext\nfinish\n' >&3
+exec 3>&-
+wait "$wizard_pid" || fail "refused run failed: $(cat "$work/refused.out")"
+mv "$reh/C/NETLOGON.kept" "$reh/C/NETLOGON"
+grep -q "^The logon scripts folder .*NETLOGON cannot be reached (error 2). No account was changed.$" \
+  "$work/refused.out" || fail "no message for a missing scripts folder: $(cat "$work/refused.out")"
+grep -q "^Completed" "$work/refused.out" && fail "a refused run completed"
+script_of backupop | grep -q "Qelbackupop.bat" || fail "the refused run changed backupop"
+
 # Remove: back to the first page's other choice; the list is the same two.
 printf 'remove\nnext\nbackupop;rscott\nn\nnext\nfinish\n' |
   timeout 120 "$prog" --rehearse "$sample" "$reh" >"$work/remove.out" 2>&1 || fail "remove run failed"

@@ -96,7 +96,7 @@ TEST(ProgressReport, HeadingsItemsAndLabels) {
 TEST(ProgressReport, UnknownKindsAndBarOnlyKindsAddNoLine) {
   Page p;
   p.page.ReportProgress(0, Text("x"));
-  p.page.ReportProgress(8, Text("x"));
+  p.page.ReportProgress(9, Text("x"));
   p.page.ReportProgress(PROGRESS_SET_RANGE, 40);
   p.page.ReportProgress(PROGRESS_SET_POS, 25);
   EXPECT_TRUE(p.view.Lines().empty());
@@ -104,6 +104,15 @@ TEST(ProgressReport, UnknownKindsAndBarOnlyKindsAddNoLine) {
   EXPECT_EQ(p.view.bar.Pos(), 25);
   EXPECT_EQ(p.page.ReportProgress(PROGRESS_DONE, 0), 1);
   EXPECT_EQ(p.view.Lines().back(), "Completed");
+}
+
+TEST(ProgressReport, ARefusedRunShowsItsReasonInsteadOfCompleted) {
+  Page p;
+  p.page.ReportProgress(PROGRESS_SET_RANGE, 100);
+  p.page.ReportProgress(PROGRESS_FAILED, Text("The logon scripts folder C:\\x cannot be reached (error 3)."));
+  EXPECT_EQ(p.view.action, "The logon scripts folder C:\\x cannot be reached (error 3).");
+  EXPECT_EQ(p.view.Lines(), std::vector<std::string>{"The logon scripts folder C:\\x cannot be reached (error 3)."});
+  EXPECT_EQ(p.view.bar.Pos(), 0);
 }
 
 TEST(ProgressReport, RangeIsUnsigned16BitAndPositionTheLowWordSigned) {

@@ -301,7 +301,7 @@ class TerminalPage : public IProgressReceiver, public IMessageSink {
   TerminalPage() : tty_(isatty(STDERR_FILENO) != 0) {}
 
   int ReportProgress(int kind, LONG_PTR value) override {
-    if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_DONE) return 1;
+    if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_FAILED) return 1;
     if (kind == PROGRESS_SET_RANGE) {
       range_ = static_cast<int>(value & 0xFFFF);
       return 1;
@@ -313,7 +313,9 @@ class TerminalPage : public IProgressReceiver, public IMessageSink {
     }
     const char* text = reinterpret_cast<const char*>(value);
     char line[1024];
-    if (kind == PROGRESS_DONE) {
+    if (kind == PROGRESS_FAILED) {
+      std::snprintf(line, sizeof line, "%s", ToTerminal(text != nullptr ? text : "").c_str());
+    } else if (kind == PROGRESS_DONE) {
       char completed[64] = {};
       LoadResString(110, completed, sizeof completed);
       std::snprintf(line, sizeof line, "%s%s", completed, text != nullptr ? text : "");
@@ -332,7 +334,7 @@ class TerminalPage : public IProgressReceiver, public IMessageSink {
     ClearBar();
     std::printf("%s\n", line);
     std::fflush(stdout);
-    if (kind != PROGRESS_DONE) DrawBar();
+    if (kind != PROGRESS_DONE && kind != PROGRESS_FAILED) DrawBar();
     return 1;
   }
 
