@@ -147,9 +147,14 @@ BOOL CPage2::OnSetActive() {
   if (m_pSheet != nullptr) m_pSheet->PostWizardButtons(PSWIZB_BACK | PSWIZB_NEXT);
   if (m_pView == nullptr) return TRUE;
   m_pView->SetExistCheckText(ResText(m_state.m_nOperation == OP_INSTALL ? 136 : 137).c_str());
-  // While a search runs the list is being filled by it.
-  if (g_UserNodeHead.pNext == nullptr && !m_bSearching.load()) {
+  // While a search runs the list is being filled by it. A list emptied since
+  // the tree was built (the first page does so when the operation changes)
+  // leaves items whose nodes are gone: the page is loaded afresh, whatever
+  // the list holds now.
+  if ((g_UserNodeHead.pNext == nullptr || UserNodeGeneration() != m_dwBuiltOn) && !m_bSearching.load()) {
     m_pView->Tree().DeleteItem(TVI_ROOT);
+    if (g_UserNodeHead.pNext != nullptr) ClearUserNodes();
+    m_dwBuiltOn = UserNodeGeneration();
     _NCOvLogUtility::GetInstance()->Warning("+++++++++Begin a phase to Retrive UserList From ADS!");
     if (m_state.m_dwMajorVersion < 5)
       m_backend.ListDomainUsers(nullptr, nullptr);
@@ -198,6 +203,17 @@ LONG_PTR CPage2::OnWizardNext() {
     m_state.RemoveWhenExist = FALSE;
   }
   if (m_state.m_nOperation == OP_UNINSTALL) return IDD_PAGE2 + 2;
+  return 0;
+}
+
+LONG_PTR CPage2::OnWizardBack() {
+  // The first page may empty the node list that a search is still filling
+  // and its tree items point into: a search is stopped first, and Back works
+  // once it has ended.
+  if (m_bSearching.load()) {
+    OnStop();
+    return -1;
+  }
   return 0;
 }
 
@@ -258,6 +274,7 @@ void CPage2::OnSearch() {
   m_pView->PlayAnimation(TRUE);
   tree.DeleteItem(TVI_ROOT);
   ClearUserNodes();
+  m_dwBuiltOn = UserNodeGeneration();
   HTREEITEM placeholder = tree.InsertItem(ResText(125).c_str(), kNoImage, 0, nullptr, TVI_ROOT);
   tree.SetItemImage(placeholder, kNoImage, kNoImage);
   m_pView->EnableButton(IDC_SEARCH, FALSE);

@@ -46,6 +46,7 @@ class CPage2 : public CWizardPage, public IUserEntrySink {
 
   BOOL OnSetActive() override;
   LONG_PTR OnWizardNext() override;
+  LONG_PTR OnWizardBack() override;
 
   // IUserEntrySink; runs on the thread that calls it.
   HTREEITEM InsertUserItem(const char* name, const wchar_t* path, const wchar_t* account, int type,
@@ -87,6 +88,7 @@ class CPage2 : public CWizardPage, public IUserEntrySink {
   HANDLE m_hStopEvent = nullptr;
   std::atomic<BOOL> m_bSearching{FALSE};
   BOOL m_bExistHidden = FALSE;
+  DWORD m_dwBuiltOn = 0;  // UserNodeGeneration() of the list the tree shows
   wchar_t m_szNamingContext[260] = {};
 };
 

@@ -43,11 +43,19 @@ void FreeChain(USER_NODE* node) {
 
 }  // namespace
 
+namespace {
+// Written on the user-interface thread only, like the list itself.
+DWORD g_dwUserNodeGeneration = 0;
+}  // namespace
+
 void ClearUserNodes() {
   FreeChain(g_UserNodeHead.pNext);
   g_UserNodeHead.pNext = nullptr;
   g_pLastUserNode = &g_UserNodeHead;
+  ++g_dwUserNodeGeneration;
 }
+
+DWORD UserNodeGeneration() { return g_dwUserNodeGeneration; }
 
 USER_NODE* NewUserNode(const char* name, const wchar_t* path, const wchar_t* account, int type) {
   USER_NODE* node = new USER_NODE;

@@ -30,6 +30,10 @@ extern USER_NODE* g_pLastUserNode;
 // Frees every node (with its children and texts) and resets the head.
 void ClearUserNodes();
 
+// Goes up by one at every ClearUserNodes: a tree built on the list while it
+// had another value holds items whose nodes are gone.
+DWORD UserNodeGeneration();
+
 // Makes a node with heap copies of the texts (empty or null texts stay null).
 USER_NODE* NewUserNode(const char* name, const wchar_t* path, const wchar_t* account, int type);
 

@@ -23,6 +23,9 @@ if ! tools/build.sh host win64 win32; then
   exit 1
 fi
 
+# The shipped i686 programs must load on Windows 2000, XP and Server 2003.
+stage "legacy imports" tools/check-legacy-imports.sh
+
 stage "host tests" ctest --test-dir build/host --output-on-failure -j "$(nproc)"
 
 export QEL_WINEPREFIX="$here/build/wineprefix"

@@ -33,6 +33,16 @@ const KindTexts kKindTexts[] = {
 
 BOOL IsDeploymentRunActive() { return g_runsInFlight.load() > 0; }
 
+BOOL WaitForDeploymentRuns(DWORD milliseconds, const std::function<void()>& pump) {
+  DWORD start = System().GetTickCount();
+  while (IsDeploymentRunActive()) {
+    if (System().GetTickCount() - start >= milliseconds) return FALSE;
+    if (pump) pump();
+    System().Sleep(10);
+  }
+  return TRUE;
+}
+
 std::string FormatWithText(const std::string& format, const std::string& value) {
   std::string out;
   bool substituted = false;

@@ -132,6 +132,13 @@ class CPageFinish : public CWizardPage {
 // be reading it.
 BOOL IsDeploymentRunActive();
 
+// Waits until every worker started by a progress page has returned, at most
+// `milliseconds`, running `pump` (if any) between the checks. TRUE when none
+// is left. After the administrator stopped a run and the wizard closed, the
+// worker may still be inside a step (an account being written); the program
+// waits here before it shuts the log and the domain that step writes to.
+BOOL WaitForDeploymentRuns(DWORD milliseconds, const std::function<void()>& pump = nullptr);
+
 // "%s" of `format` replaced by `value` (and "%%" by "%"), without letting
 // either text act as a format.
 std::string FormatWithText(const std::string& format, const std::string& value);

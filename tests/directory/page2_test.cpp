@@ -1,5 +1,6 @@
 // The user page over an in-memory tree: labels and node linking, check marks,
 // expansion, the search thread and the page flow.
+#include <set>
 #include <string>
 #include <vector>
 
@@ -312,6 +313,64 @@ TEST(Search, ThreadThatCannotStartLeavesThePageIdle) {
   EXPECT_FALSE(shown.view.playing);
   EXPECT_EQ(shown.view.Labels(), (Labels{"No user found match search criteria."}));
   EXPECT_NE(shown.page.OnWizardNext(), -1);
+}
+
+// Every item of the tree that stands for an object has a node of the list.
+bool TreeAgreesWithTheList(MemoryTree& tree) {
+  std::set<USER_NODE*> nodes;
+  std::vector<USER_NODE*> pending = {g_UserNodeHead.pNext};
+  while (!pending.empty()) {
+    USER_NODE* first = pending.back();
+    pending.pop_back();
+    for (USER_NODE* node = first; node != nullptr; node = node->pNext) {
+      nodes.insert(node);
+      if (node->pChild != nullptr) pending.push_back(node->pChild);
+    }
+  }
+  std::vector<HTREEITEM> items = {tree.GetRootItem()};
+  while (!items.empty()) {
+    HTREEITEM item = items.back();
+    items.pop_back();
+    for (; item != nullptr; item = tree.GetNextSiblingItem(item)) {
+      USER_NODE* node = tree.GetItemNode(item);
+      if (node != nullptr && nodes.count(node) == 0) return false;
+      if (tree.GetChildItem(item) != nullptr) items.push_back(tree.GetChildItem(item));
+    }
+  }
+  return true;
+}
+
+// Back while a search fills the tree is refused and stops the search; once
+// it has ended Back works. A list emptied since the tree was built (the first
+// page, on another operation) and filled again by a writer that was still
+// running makes the page load afresh, so that the tree and the list agree.
+TEST(BackDuringSearch, RefusedUntilTheSearchEndsAndAnEmptiedListIsReloaded) {
+  DirectoryWorld world;
+  ShownPage shown(world);
+  {
+    // Hold the user-interface thread so the search cannot get far.
+    std::unique_lock<std::recursive_mutex> ui(shown.view.ui);
+    shown.view.accountEdit = "a";
+    shown.page.OnSearch();
+    EXPECT_EQ(shown.page.OnWizardBack(), -1);
+  }
+  ASSERT_TRUE(WaitSearchEnd(shown.page));
+  EXPECT_EQ(shown.view.Labels(), (Labels{"No user found match search criteria."}));  // stopped by Back
+  EXPECT_EQ(shown.page.OnWizardBack(), 0);
+
+  shown.view.accountEdit = "";
+  shown.page.OnSearch();
+  ASSERT_TRUE(WaitSearchEnd(shown.page));
+  ClearUserNodes();
+  shown.page.InsertUserItem("Late", nullptr, L"late", UserType, TVI_ROOT);
+  shown.page.OnSetActive();
+  EXPECT_EQ(shown.view.Labels(), (Labels{"Users", "Sales", "Engineering", "Branches"}));
+  EXPECT_TRUE(TreeAgreesWithTheList(shown.view.tree));
+  // The same operation again keeps what is loaded, and its ticks.
+  shown.page.OnClickTree(shown.Item("Sales"), FALSE);
+  shown.page.OnSetActive();
+  EXPECT_EQ(shown.Image("Sales"), IMG_CONTAINER_CHECKED);
+  EXPECT_TRUE(TreeAgreesWithTheList(shown.view.tree));
 }
 
 }  // namespace

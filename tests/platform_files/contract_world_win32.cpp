@@ -44,7 +44,12 @@ class Win32World : public ContractWorld {
   }
   ~Win32World() override {
     RemoveTree(folder_);
-    ::RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
+    // RegDeleteTreeA came with Vista: looked up, since the headers are the
+    // ones of the oldest Windows the programs run on.
+    using DeleteTreeFn = LONG(WINAPI*)(HKEY, LPCSTR);
+    auto deleteTree = reinterpret_cast<DeleteTreeFn>(
+        ::GetProcAddress(::GetModuleHandleA("advapi32.dll"), "RegDeleteTreeA"));
+    if (deleteTree != nullptr) deleteTree(HKEY_CURRENT_USER, key_.c_str());
     ::RegDeleteKeyA(HKEY_CURRENT_USER, key_.c_str());
     ::RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\QelTest");  // only when no other run uses it
   }

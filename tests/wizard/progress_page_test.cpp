@@ -8,10 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "platform/account_store.h"
+#include "platform/netapi_types.h"
 #include "platform/ports.h"
 #include "res/string_table.h"
 #include "tests/fakes/host/host_test_env.h"
 #include "wizard/page_finish.h"
+#include "wizard/ui/rehearsal.h"
 #include "wizard/wizard_page.h"
 
 namespace qel {
@@ -270,6 +273,70 @@ TEST(ProgressCancel, TheWorkerNeverCallsAPageThatIsGone) {
   EXPECT_FALSE(IsDeploymentRunActive());
   EXPECT_EQ(p.run.done, 50);
   EXPECT_EQ(p.view.callsAfterDetach, 0);
+}
+
+// Closing with Yes while the worker is inside a step (here: before its first
+// check). The program waits for the stop point before it shuts anything, and
+// the wait is bounded: a worker still stuck is reported, not waited for.
+TEST(StoppedRunAtExit, TheWaitEndsAtTheWorkersStopPointAndIsBounded) {
+  RunningPage p([](const char*, UINT) { return IDYES; });
+  p.flow.Start();
+  WaitFor([&] { return p.run.started.load(); });
+  EXPECT_TRUE(p.flow.Cancel());
+  p.page.reset();
+  EXPECT_FALSE(WaitForDeploymentRuns(50));  // still inside the step
+  int pumped = 0;
+  p.run.release = true;
+  EXPECT_TRUE(WaitForDeploymentRuns(10000, [&] { ++pumped; }));
+  EXPECT_FALSE(IsDeploymentRunActive());
+  EXPECT_TRUE(p.run.stopped);  // at its first check, as the administrator asked
+  EXPECT_EQ(p.run.done, 0);
+}
+
+// A rehearsal finished while a stopped run is still inside a step keeps its
+// ports: the step's write lands in the domain copy, never in the accounts the
+// program had before the rehearsal.
+TEST(StoppedRunAtExit, ARehearsalFinishedUnderARunKeepsItsWrites) {
+  test::HostTestEnv env;
+  env.MakeDirectory("C:\\Rehearsal");
+  std::string sample = std::string(QEL_SOURCE_DIR) + "/samples/sample-domain.ldif";
+  std::string folder = env.root() + "/C/Rehearsal";
+  IAccountStore* before = Ports().accounts;
+  std::atomic<bool> release{false}, started{false};
+  std::atomic<DWORD> written{0xFFFFFFFF};
+  DeploymentRun run = [&](IProgressReceiver*, HANDLE, HANDLE, const WizardState&) {
+    started = true;
+    while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    USER_INFO_1009 info = {const_cast<wchar_t*>(L"Qelrscott.bat")};
+    written = Ports().accounts->NetUserSetInfo(nullptr, L"rscott", 1009, reinterpret_cast<LPBYTE>(&info), nullptr);
+  };
+  std::string error;
+  {
+    Rehearsal rehearsal;
+    ASSERT_TRUE(rehearsal.Start(sample, folder, "C:\\Rehearsal", &error)) << error;
+    IAccountStore* rehearsed = Ports().accounts;
+    WizardState state;
+    RecordingView view;
+    CWizardFlow flow;
+    auto page = std::make_unique<CPageFinish>(&view, run, state);
+    flow.AddPage(page.get());
+    flow.Start();
+    WaitFor([&] { return started.load(); });
+    page.reset();
+    EXPECT_TRUE(rehearsal.Finish(&error)) << error;
+    EXPECT_EQ(Ports().accounts, rehearsed);
+    release = true;
+    EXPECT_TRUE(WaitForDeploymentRuns(10000));
+    EXPECT_EQ(written, 0u);
+  }
+  EXPECT_EQ(Ports().accounts, before);  // put back once the run had ended
+  Rehearsal again;
+  ASSERT_TRUE(again.Start(sample, folder, "C:\\Rehearsal", &error)) << error;
+  LPBYTE buffer = nullptr;
+  ASSERT_EQ(Ports().accounts->NetUserGetInfo(nullptr, L"rscott", 3, &buffer), 0u);
+  EXPECT_EQ(std::wstring(reinterpret_cast<USER_INFO_3*>(buffer)->usri3_script_path), L"Qelrscott.bat");
+  Ports().accounts->NetApiBufferFree(buffer);
+  EXPECT_TRUE(again.Finish(&error)) << error;
 }
 
 }  // namespace

@@ -220,6 +220,11 @@ Rehearsal::Rehearsal() = default;
 Rehearsal::~Rehearsal() {
   std::string ignored;
   Finish(&ignored);
+  if (portsKept_ && !IsDeploymentRunActive()) {
+    // The run that kept the ports has ended since.
+    Ports() = previous_;
+    portsKept_ = false;
+  }
   if (IsDeploymentRunActive()) {
     // A stopped run may still hold the store between two of its checks; the
     // process is ending, so leave the objects to it.
@@ -279,7 +284,12 @@ bool Rehearsal::Start(const std::string& domainFile, const std::string& folder, 
 bool Rehearsal::Finish(std::string* error) {
   if (!started_) return true;
   started_ = false;
-  Ports() = previous_;
+  // A stopped run that is still inside a step keeps the rehearsal's ports:
+  // put back, they would send its next write to the machine's own domain.
+  if (IsDeploymentRunActive())
+    portsKept_ = true;
+  else
+    Ports() = previous_;
   DomainError domainError;
   bool ok = store_->Flush(&domainError);
   if (!ok) *error = "cannot write the domain " + domainCopy_ + ": " + domainError.ToString();

@@ -33,7 +33,9 @@ class Rehearsal {
   // message in *error when the domain cannot be read or the folder made.
   bool Start(const std::string& domainFile, const std::string& folder, const std::string& windowsFolder,
              std::string* error);
-  // Writes the domain copy and puts the previous ports back.
+  // Writes the domain copy and puts the previous ports back (not while a
+  // deployment run is still active: its writes stay in the rehearsal; what it
+  // writes after this goes to the domain copy's journal).
   bool Finish(std::string* error);
 
   std::string DomainCopy() const { return domainCopy_; }
@@ -46,6 +48,7 @@ class Rehearsal {
 
   PlatformPorts previous_;
   bool started_ = false;
+  bool portsKept_ = false;  // Finish left the ports to a run still active
   std::string domainCopy_;
   std::string scriptsFolder_;
   std::unique_ptr<DomainStore> store_;

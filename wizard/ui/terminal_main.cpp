@@ -29,6 +29,7 @@
 #include "res/string_table.h"
 #include "wizard/deploy_runner.h"
 #include "wizard/startup.h"
+#include "wizard/page_finish.h"
 #include "wizard/ui/options.h"
 #include "wizard/ui/rehearsal.h"
 #include "wizard/ui/terminal_page3.h"
@@ -171,6 +172,9 @@ int main(int argc, char** argv) {
   };
   hooks.runWizard = [&] { RunTerminalWizard(console, options, MakeScriptDeployerRun(nullptr, &messages)); };
   app.InitInstance(hooks);
+  // A run stopped from the terminal may still be inside a step: it reaches
+  // its stop point before the node list, the domain and the log go away.
+  if (!WaitForDeploymentRuns(20000)) _NCOvLogUtility::GetInstance()->Warning("[qelscript]the stopped run did not end");
   app.ExitInstance();
   if (options.rehearse && !rehearsal.Finish(&error)) {
     std::fprintf(stderr, "qelscript: %s\n", error.c_str());

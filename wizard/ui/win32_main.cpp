@@ -25,6 +25,10 @@ namespace {
 
 using namespace qel;
 
+// How long a run stopped by the administrator may take to reach its stop
+// point once the wizard has closed.
+constexpr DWORD kStoppedRunWait = 20000;
+
 std::vector<std::string> Arguments() {
   std::vector<std::string> out;
   int count = 0;
@@ -123,11 +127,27 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   };
   hooks.runWizard = [&] { RunWizard(language, options); };
   app.InitInstance(hooks);
+  // Closed during a run: the stopped worker may still be inside a step, so
+  // it is given time to reach its stop point before the node list, the
+  // domain and the log go away.
+  BOOL stopped = WaitForDeploymentRuns(kStoppedRunWait, [] {
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+  });
+  if (!stopped) {
+    _NCOvLogUtility::GetInstance()->Warning("[QelScript]the stopped run did not end within %lu ms",
+                                            static_cast<unsigned long>(kStoppedRunWait));
+  }
   app.ExitInstance();
 
+  int status = 0;
   if (options.rehearse && !rehearsal.Finish(&error)) {
     ShowText(error, MB_OK | MB_ICONEXCLAMATION);
-    return 1;
+    status = 1;
   }
-  return 0;
+  // A worker stuck inside a step ends with the process, here, before the log
+  // is shut under it; every change it made is already in the domain (or its
+  // journal).
+  if (!stopped) ExitProcess(static_cast<UINT>(status));
+  return status;
 }

@@ -179,6 +179,27 @@ void CWizardSheet::OnInitDialog(HWND hwnd) {
   SendMessageW(hwnd, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
   SendMessageW(hwnd, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_hIcon));
   SetWindowTextW(hwnd, m_caption.c_str());
+  m_pfnBaseProc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWizardSheet::SheetWindowProc)));
+}
+
+LRESULT CALLBACK CWizardSheet::SheetWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+  CWizardSheet* sheet = g_creatingSheet;
+  WNDPROC base = sheet != nullptr ? sheet->m_pfnBaseProc : nullptr;
+  if (base == nullptr) return DefWindowProcW(hwnd, message, wParam, lParam);
+  if (message == WM_CLOSE) {
+    // The close button (or Alt+F4): the sheet would ask the page whether it
+    // may close and then let the dialog manager turn the same request into
+    // Cancel, which asks again. Going the way of Esc asks once.
+    SendMessageW(hwnd, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(hwnd, IDCANCEL)));
+    return 0;
+  }
+  if (message == WM_NCDESTROY) {
+    SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(base));
+    sheet->m_pfnBaseProc = nullptr;
+  }
+  return CallWindowProcW(base, hwnd, message, wParam, lParam);
 }
 
 INT_PTR CWizardSheet::DoModal() {

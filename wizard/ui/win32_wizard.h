@@ -85,6 +85,7 @@ class CWizardSheet : public ISheetSite {
 
  private:
   static int CALLBACK SheetCallback(HWND hwnd, UINT message, LPARAM lParam);
+  static LRESULT CALLBACK SheetWindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
   void OnInitDialog(HWND hwnd);
   const DLGTEMPLATE* Template(UINT dialogId) const;
 
@@ -94,6 +95,7 @@ class CWizardSheet : public ISheetSite {
   WORD m_wLanguage;
   HWND m_hwnd = nullptr;
   HICON m_hIcon = nullptr;
+  WNDPROC m_pfnBaseProc = nullptr;  // the sheet's own window procedure
   std::wstring m_caption;
   std::vector<PageWindow*> m_pages;
   std::vector<UINT> m_dialogIds;
