@@ -69,7 +69,7 @@ TEST_F(DomainDirectoryTest, BrowseListsUnitsContainersAndUsersOneLevel) {
                       Pref(ADS_SEARCHPREF_PAGED_TIME_LIMIT, 15)});
   // No Exchange system container, no deleted objects; file order.
   std::vector<std::wstring> expected = {L"Users", L"Computers", L"Domain Controllers", L"Sales",
-                                        L"Engineering", L"Branches", L"Empty", L"Workstations"};
+                                        L"Engineering", L"Branches", L"Empty", L"Workstations", L"\u534e\u4e1c\u533a"};
   EXPECT_EQ(rows, expected);
 
   rows = Search(L"LDAP://OU=Sales,DC=test,DC=lan", kBrowseFilter,
@@ -172,14 +172,14 @@ TEST_F(DomainDirectoryTest, ContainerSearchFindsEveryPersonBelow) {
                                         L"ebrown", L"fblack", L"gwood",  L"hking",  L"wwang"};
   EXPECT_EQ(rows, expected);
   rows = Search(L"GC://DC=test,DC=lan", kUsersFilter, prefs, L"sAMAccountName");
-  EXPECT_EQ(rows.size(), 29u);  // every live person account; no computer, contact or deleted user
+  EXPECT_EQ(rows.size(), 32u);  // every live person account; no computer, contact or deleted user
   for (const std::wstring& r : rows) {
     EXPECT_NE(r, L"olduser");
     EXPECT_NE(r.back(), L'$');
   }
   // Without the isDeleted term the deleted user comes back.
   rows = Search(L"GC://DC=test,DC=lan", L"(&(objectClass=user)(objectCategory=Person))", prefs, L"sAMAccountName");
-  EXPECT_EQ(rows.size(), 30u);
+  EXPECT_EQ(rows.size(), 33u);
 }
 
 TEST_F(DomainDirectoryTest, UserSearchByNameAndLogonName) {
@@ -295,7 +295,7 @@ TEST_F(DomainDirectoryTest, RefusesBadPathsPreferencesAndFilters) {
   ASSERT_EQ(search->ExecuteSearch(kUsersFilter, attributes, 1, &handle), S_OK);
   int rows = 0;
   for (HRESULT hr = search->GetFirstRow(handle); hr == S_OK; hr = search->GetNextRow(handle)) ++rows;
-  EXPECT_EQ(rows, 29);
+  EXPECT_EQ(rows, 32);
   // Abandoning ends the rows.
   ASSERT_EQ(search->GetFirstRow(handle), S_OK);
   EXPECT_EQ(search->AbandonSearch(handle), S_OK);

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -32,7 +33,7 @@ std::string Conversions(const std::string& text) {
 TEST(StringTables, TranslationsCarryTheEnglishIdsAndTheTooltipOnlyInSimplified) {
   std::vector<UINT> english = Ids(1033);
   std::vector<UINT> withTip = english;
-  withTip.push_back(138);
+  withTip.insert(std::upper_bound(withTip.begin(), withTip.end(), 138u), 138u);  // in number order
   EXPECT_EQ(Ids(1028), english);
   EXPECT_EQ(Ids(2052), withTip);
   for (UINT id : {103u, 106u, 107u, 110u, 111u, 121u, 122u, 127u, 131u, 135u, 137u}) {
