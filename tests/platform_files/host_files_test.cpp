@@ -243,6 +243,22 @@ TEST_F(HostFilesTest, NamesAreUnicodeOnDiskAndAnsiToTheProgram) {
   EXPECT_EQ(List("C:\\scripts\\CAF\xc9.*"), std::vector<std::string>{"caf\xe9.txt"});
 }
 
+TEST(HostLocale, ChineseLocalesWorkIn936AndTraditionalOnesSaySo) {
+  bool approximate = true;
+  EXPECT_EQ(CodePageOfLocale("zh_CN.UTF-8", &approximate), 936u);
+  EXPECT_FALSE(approximate);
+  EXPECT_EQ(CodePageOfLocale("zh_SG", &approximate), 936u);
+  EXPECT_FALSE(approximate);
+  for (const char* traditional : {"zh_TW.UTF-8", "zh_HK.Big5HKSCS", "zh-tw", "zh_MO@x"}) {
+    EXPECT_EQ(CodePageOfLocale(traditional, &approximate), 936u) << traditional;
+    EXPECT_TRUE(approximate) << traditional;
+  }
+  for (const char* western : {"C", "POSIX", "en_US.UTF-8", "de_DE@euro", "", "zhx_CN"}) {
+    EXPECT_EQ(CodePageOfLocale(western, &approximate), 1252u) << western;
+    EXPECT_FALSE(approximate) << western;
+  }
+}
+
 TEST_F(HostFilesTest, AttributesLiveBesideTheHostFile) {
   HostWrite("C/seeded.txt", "x");  // put there by another program: no attributes yet
   EXPECT_EQ(fs().GetFileAttributesA("C:\\seeded.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));
