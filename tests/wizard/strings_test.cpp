@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "res/dialog_texts.h"
+#include "res/resource.h"
 #include "res/string_table.h"
 
 namespace qel {
@@ -103,6 +105,38 @@ TEST(StringTables, ResourceScriptMatchesTheTables) {
       // The tables hold C literals: \" is a quote.
       std::string expected = ResStringUtf8In(lang, id);
       EXPECT_EQ(script[lang][id], expected) << lang << " " << id;
+    }
+  }
+}
+
+// dialog_texts.inc is generated from the templates too: every text of every
+// page template is found, in each language, by its English twin.
+TEST(StringTables, PageTextsMatchTheDialogTemplates) {
+  std::ifstream file(QEL_SOURCE_DIR "/res/QelScript.rc");
+  ASSERT_TRUE(file.good());
+  const std::map<std::string, UINT> dialogs = {
+      {"IDD_PAGE1", IDD_PAGE1}, {"IDD_PAGE2", IDD_PAGE2}, {"IDD_PAGE3", IDD_PAGE3}, {"IDD_PAGE_FINISH", IDD_PAGE_FINISH}};
+  std::map<WORD, std::map<UINT, std::vector<std::string>>> texts;
+  WORD language = 0;
+  UINT dialog = 0;
+  std::regex start(R"re(^(IDD_\w+)\s+DIALOGEX.*)re");
+  std::regex control(R"re(^\s+(LTEXT|CONTROL|GROUPBOX|PUSHBUTTON)\s+"((?:[^"]|"")+)".*)re");
+  std::string line;
+  while (std::getline(file, line)) {
+    if (line.rfind("LANGUAGE LANG_ENGLISH", 0) == 0) language = 1033;
+    if (line.rfind("LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_SIMPLIFIED", 0) == 0) language = 2052;
+    if (line.rfind("LANGUAGE LANG_CHINESE, SUBLANG_CHINESE_TRADITIONAL", 0) == 0) language = 1028;
+    std::smatch m;
+    if (std::regex_match(line, m, start)) dialog = dialogs.count(m[1]) ? dialogs.at(m[1]) : 0;
+    if (std::regex_match(line, m, control) && language != 0 && dialog != 0) texts[language][dialog].push_back(m[2]);
+  }
+  ASSERT_EQ(texts[1033].size(), 4u);
+  for (const auto& page : texts[1033]) {
+    for (WORD lang : {static_cast<WORD>(2052), static_cast<WORD>(1028)}) {
+      const std::vector<std::string>& translated = texts[lang][page.first];
+      ASSERT_EQ(translated.size(), page.second.size()) << lang << " " << page.first;
+      for (size_t i = 0; i < translated.size(); ++i)
+        EXPECT_EQ(PageTextUtf8(lang, page.first, page.second[i].c_str()), translated[i]) << lang << " " << page.first;
     }
   }
 }
