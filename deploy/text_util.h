@@ -25,4 +25,11 @@ BOOL AnsiToWide(const char* text, wchar_t* buffer, int size);
 std::string AnsiString(const wchar_t* wide);
 std::wstring WideString(const char* text);
 
+// The characters of `wide` that have no byte in the ANSI code page, each
+// once, in order of appearance; empty when the whole text converts.
+std::wstring CharactersOutsideCodePage(const wchar_t* wide);
+// String `id` of the table (220 or 221: text, code page, characters) in
+// UTF-8, filled with `text` and its characters outside the code page.
+std::string OutsideCodePageText(UINT id, const wchar_t* text, const std::wstring& outside);
+
 }  // namespace qel

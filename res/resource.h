@@ -72,3 +72,8 @@
 #ifndef IDC_STATIC
 #define IDC_STATIC (-1)
 #endif
+
+// Names and answers outside the code page, and the code page of a locale (220-222).
+#define IDS_NAME_OUTSIDE_CODE_PAGE 220
+#define IDS_ANSWER_OUTSIDE_CODE_PAGE 221
+#define IDS_TRADITIONAL_AS_936 222

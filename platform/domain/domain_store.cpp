@@ -17,6 +17,7 @@
 #include "platform/domain/account_records.h"
 #include "platform/domain/dn.h"
 #include "platform/domain/domain_text.h"
+#include "platform/domain/object_category.h"
 
 namespace qel {
 
@@ -253,6 +254,13 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
       a = &object.attributes.back();
     }
     a->values.push_back(Utf8ToWide(attr.value));
+  }
+  if (!Find(object, kAttrObjectCategory)) {
+    // As a directory does on import: a record without a category gets its class's.
+    if (const DirAttribute* classes = Find(object, kAttrObjectClass)) {
+      std::wstring category = DefaultObjectCategory(classes->values, namingContext);
+      if (!category.empty()) object.attributes.push_back(DirAttribute{kAttrObjectCategory, {category}});
+    }
   }
   object.attributes.shrink_to_fit();
   for (DirAttribute& a : object.attributes) {

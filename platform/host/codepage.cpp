@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/host/host_ports.h"
+#include "platform/host/path_map.h"
 
 namespace qel {
 namespace {
@@ -277,5 +278,71 @@ class HostCodePage : public ICodePage {
 std::unique_ptr<ICodePage> MakeHostCodePage(const HostConfig& config) {
   return std::make_unique<HostCodePage>(config);
 }
+
+namespace host {
+
+bool AnsiToUtf8(const std::string& ansi, unsigned codePage, std::string* utf8) {
+  std::string out;
+  out.reserve(ansi.size() * 3 / 2);
+  const BYTE* in = reinterpret_cast<const BYTE*>(ansi.data());
+  for (size_t i = 0; i < ansi.size();) {
+    BYTE b = in[i];
+    if (codePage != kChinese) {
+      AppendUtf8(out, static_cast<uint32_t>(Decode1252(b)));
+      ++i;
+    } else if (b <= 0x7F) {
+      out += static_cast<char>(b);
+      ++i;
+    } else if (b == 0x80) {
+      AppendUtf8(out, 0x20AC);
+      ++i;
+    } else {
+      // 0xFF, a lead byte without its trail byte, or a pair that is no character.
+      uint16_t unit = b != 0xFF && i + 1 < ansi.size() ? Chinese().toWide[b << 8 | in[i + 1]] : 0;
+      if (unit == 0) return false;
+      AppendUtf8(out, unit);
+      i += 2;
+    }
+  }
+  *utf8 = std::move(out);
+  return true;
+}
+
+NameConversion Utf8ToAnsi(const std::string& utf8, unsigned codePage, std::string* ansi) {
+  std::string out;
+  out.reserve(utf8.size());
+  NameConversion result = NameConversion::kExact;
+  const BYTE* in = reinterpret_cast<const BYTE*>(utf8.data());
+  for (size_t i = 0; i < utf8.size();) {
+    uint32_t u = 0;
+    size_t used = 1;
+    if (!DecodeUtf8(in, utf8.size(), i, &u, &used)) return NameConversion::kNotUtf8;
+    i += used;
+    int single = -1;
+    uint16_t code = 0;
+    if (codePage != kChinese) {
+      single = u <= 0xFFFF ? Encode1252(static_cast<wchar_t>(u)) : -1;
+    } else if (u <= 0x7F) {
+      single = static_cast<int>(u);
+    } else if (u == 0x20AC) {
+      single = 0x80;
+    } else if (u <= 0xFFFF) {
+      code = Chinese().toMulti[u];
+    }
+    if (single >= 0) {
+      out += static_cast<char>(single);
+    } else if (code != 0) {
+      out += static_cast<char>(code >> 8);
+      out += static_cast<char>(code & 0xFF);
+    } else {
+      out += '?';  // what the A functions of Windows show for it
+      result = NameConversion::kSubstituted;
+    }
+  }
+  *ansi = std::move(out);
+  return result;
+}
+
+}  // namespace host
 
 }  // namespace qel

@@ -329,6 +329,8 @@ class HostFileSystem : public IFileSystem {
     for (unsigned char c : name) {
       if (c < 32 || std::strchr("<>:\"|", c)) return FailHandle(ERROR_INVALID_NAME);
     }
+    std::string unused;
+    if (!host::HostNameOf(name, config_.codePage, &unused)) return FailHandle(ERROR_INVALID_NAME);
     std::string folded = host::FoldCase(name, config_.codePage);
     auto* state = new FindState;
     if (!where.isRoot) {
@@ -336,17 +338,25 @@ class HostFileSystem : public IFileSystem {
       AddEntry(state, folded, ".", where.host, ".");
       AddEntry(state, folded, "..", where.host + "/..", "..");
     }
-    std::vector<std::pair<std::string, std::string>> names;  // folded, stored
+    struct Listed {
+      std::string folded, ansi, stored;
+      bool operator<(const Listed& o) const { return folded != o.folded ? folded < o.folded : stored < o.stored; }
+    };
+    std::vector<Listed> names;
     if (DIR* dir = ::opendir(where.host.c_str())) {
       while (struct dirent* entry = ::readdir(dir)) {
         std::string stored = entry->d_name;
         if (stored == "." || stored == "..") continue;
-        names.emplace_back(host::FoldCase(stored, config_.codePage), stored);
+        // A name with characters outside the code page is listed with '?'
+        // for them, as Windows lists it to an ANSI program.
+        std::string ansi;
+        if (host::Utf8ToAnsi(stored, config_.codePage, &ansi) == host::NameConversion::kNotUtf8) ansi = stored;
+        names.push_back(Listed{host::FoldCase(ansi, config_.codePage), ansi, stored});
       }
       ::closedir(dir);
     }
     std::sort(names.begin(), names.end());  // NTFS order: ordinal by upper-case name
-    for (const auto& entry : names) AddEntry(state, folded, entry.second, where.host + "/" + entry.second, entry.first);
+    for (const auto& entry : names) AddEntry(state, folded, entry.ansi, where.host + "/" + entry.stored, entry.folded);
     if (state->entries.empty()) {
       delete state;
       return FailHandle(ERROR_FILE_NOT_FOUND);
@@ -759,8 +769,10 @@ class HostFileSystem : public IFileSystem {
     for (size_t i = skip; i < parsed.parts.size(); ++i) {
       const std::string& part = parsed.parts[i];
       std::string found = host::FindInFolder(current, part, config_.codePage);
-      current += "/" + (found.empty() ? part : found);
-      if (found.empty()) ::mkdir(current.c_str(), 0755);
+      bool missing = found.empty();
+      if (missing && !host::HostNameOf(part, config_.codePage, &found)) return;
+      current += "/" + found;
+      if (missing) ::mkdir(current.c_str(), 0755);
     }
   }
 

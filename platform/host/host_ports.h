@@ -79,4 +79,11 @@ std::string HostMutexLockPath(const HostConfig& config, const std::string& name)
 // UNC through the share map), without case folding; empty when it cannot.
 std::string HostPathOf(const HostConfig& config, const std::string& windowsPath);
 
+// The ANSI code page of a locale name ("zh_CN.UTF-8" -> 936): 936 for
+// Chinese, else 1252. *approximate is set for Traditional Chinese (Taiwan,
+// Hong Kong, Macao), whose own code page 950 the host does not offer.
+unsigned CodePageOfLocale(const std::string& locale, bool* approximate);
+// The locale of character types: $LC_ALL, else $LC_CTYPE, else $LANG, else "C".
+std::string LocaleOfEnvironment();
+
 }  // namespace qel

@@ -121,11 +121,13 @@ DWORD ParseDepth(const HostConfig& config, const std::string& path, unsigned fla
     if (error) return error;
     AppendComponents(SplitComponents(path), &result.parts);
   }
+  std::string stored;
   for (size_t i = 0; i < result.parts.size(); ++i) {
     bool last = i + 1 == result.parts.size();
     for (unsigned char c : result.parts[i]) {
       if (IsInvalidNameChar(c, last && (flags & kAllowWildcardsInLast))) return ERROR_INVALID_NAME;
     }
+    if (!HostNameOf(result.parts[i], config.codePage, &stored)) return ERROR_INVALID_NAME;
   }
   *out = result;
   return 0;
@@ -147,10 +149,12 @@ std::string ScanFolder(const std::string& folder, const std::string& name, unsig
   if (!dir) return std::string();
   std::string wanted = FoldCase(name, codePage);
   std::string match;
+  std::string ansi;
   while (struct dirent* entry = ::readdir(dir)) {
     std::string candidate = entry->d_name;
     if (candidate == "." || candidate == "..") continue;
-    if (candidate.size() == name.size() && FoldCase(candidate, codePage) == wanted) {
+    if (!AnsiOfStoredName(candidate, codePage, &ansi)) continue;
+    if (ansi.size() == name.size() && FoldCase(ansi, codePage) == wanted) {
       // Several host names can fold to one Windows name; take the smallest
       // so that every call picks the same one.
       if (match.empty() || candidate < match) match = candidate;
@@ -283,8 +287,11 @@ class NameIndex {
     while (!folders_.empty()) Drop(folders_.begin());
   }
 
+  // Host names the program cannot name are not indexed: no lookup can reach them.
   static void Add(Folder* index, const std::string& stored) {
-    std::vector<std::string>& same = index->names[FoldCase(stored, index->codePage)];
+    std::string ansi;
+    if (!AnsiOfStoredName(stored, index->codePage, &ansi)) return;
+    std::vector<std::string>& same = index->names[FoldCase(ansi, index->codePage)];
     auto at = std::lower_bound(same.begin(), same.end(), stored);
     if (at != same.end() && *at == stored) return;
     same.insert(at, stored);
@@ -292,7 +299,9 @@ class NameIndex {
   }
 
   static void Remove(Folder* index, const std::string& stored) {
-    auto hit = index->names.find(FoldCase(stored, index->codePage));
+    std::string ansi;
+    if (!AnsiOfStoredName(stored, index->codePage, &ansi)) return;
+    auto hit = index->names.find(FoldCase(ansi, index->codePage));
     if (hit == index->names.end()) return;
     auto at = std::find(hit->second.begin(), hit->second.end(), stored);
     if (at == hit->second.end()) return;
@@ -373,6 +382,20 @@ bool SameName(const std::string& a, const std::string& b, unsigned codePage) {
   return a.size() == b.size() && FoldCase(a, codePage) == FoldCase(b, codePage);
 }
 
+bool AnsiOfStoredName(const std::string& stored, unsigned codePage, std::string* ansi) {
+  switch (Utf8ToAnsi(stored, codePage, ansi)) {
+    case NameConversion::kExact: return true;
+    case NameConversion::kSubstituted: return false;
+    case NameConversion::kNotUtf8: break;
+  }
+  *ansi = stored;
+  return true;
+}
+
+bool HostNameOf(const std::string& ansi, unsigned codePage, std::string* stored) {
+  return AnsiToUtf8(ansi, codePage, stored);
+}
+
 DWORD ParseWindowsPath(const HostConfig& config, const std::string& path, unsigned flags, WindowsPath* out) {
   return ParseDepth(config, path, flags, out, 0);
 }
@@ -395,7 +418,9 @@ std::string FindFolded(const std::string& folder, const std::string& name, unsig
 }  // namespace
 
 std::string FindInFolder(const std::string& folder, const std::string& name, unsigned codePage) {
-  if (Exists(folder + "/" + name)) return name;
+  std::string stored;
+  if (!HostNameOf(name, codePage, &stored)) return std::string();
+  if (Exists(folder + "/" + stored)) return stored;
   return FindFolded(folder, name, codePage);
 }
 
@@ -449,19 +474,21 @@ DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, Resolve
   }
   for (size_t i = skip; i < parsed.parts.size(); ++i) {
     bool last = i + 1 == parsed.parts.size();
+    std::string stored;
+    if (!HostNameOf(parsed.parts[i], config.codePage, &stored)) return ERROR_INVALID_NAME;
     // The exact spelling's stat also tells whether a folder on the way is one.
     std::string found;
     struct stat st;
     bool folderKnown = false;
-    if (::lstat((result.host + "/" + parsed.parts[i]).c_str(), &st) == 0) {
-      found = parsed.parts[i];
+    if (::lstat((result.host + "/" + stored).c_str(), &st) == 0) {
+      found = stored;
       folderKnown = !S_ISLNK(st.st_mode);
     } else {
       found = FindFolded(result.host, parsed.parts[i], config.codePage);
     }
     if (found.empty()) {
       if (!last) return ERROR_PATH_NOT_FOUND;
-      result.host += "/" + parsed.parts[i];
+      result.host += "/" + stored;
       result.name = parsed.parts[i];
       result.exists = false;
       *out = result;
@@ -469,7 +496,7 @@ DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, Resolve
     }
     result.host += "/" + found;
     if (!last && !(folderKnown ? S_ISDIR(st.st_mode) : IsDirectory(result.host))) return ERROR_PATH_NOT_FOUND;
-    result.name = found;
+    if (!AnsiOfStoredName(found, config.codePage, &result.name)) result.name = parsed.parts[i];
   }
   result.exists = true;
   *out = result;
@@ -520,7 +547,11 @@ std::string HostPathOf(const HostConfig& config, const std::string& windowsPath)
   // A drive of the root (not one mounted whole) by its letter as written.
   if (skip == 0 && result == host::DriveFolder(config, parsed.drive))
     result = config.root + "/" + std::string(1, parsed.drive);
-  for (size_t i = skip; i < parsed.parts.size(); ++i) result += "/" + parsed.parts[i];
+  std::string stored;
+  for (size_t i = skip; i < parsed.parts.size(); ++i) {
+    if (!host::HostNameOf(parsed.parts[i], config.codePage, &stored)) return std::string();
+    result += "/" + stored;
+  }
   return result;
 }
 

@@ -22,6 +22,29 @@ namespace qel::host {
 std::string FoldCase(const std::string& text, unsigned codePage);
 bool SameName(const std::string& a, const std::string& b, unsigned codePage);
 
+// Names on the host file system are UTF-8, as Samba serves them to Windows
+// clients; the program names files in its ANSI code page. These convert one
+// name between the two.
+//
+// AnsiToUtf8 fails for bytes that are no character of the code page (in 936
+// a lead byte without its trail byte, or 0xFF): such a name is refused, never
+// stored as mangled bytes.
+bool AnsiToUtf8(const std::string& ansi, unsigned codePage, std::string* utf8);
+
+enum class NameConversion { kExact, kSubstituted, kNotUtf8 };
+// kSubstituted: some character has no byte in the code page and stands as
+// '?' in *ansi, as in a Windows listing. kNotUtf8: *ansi is not set.
+NameConversion Utf8ToAnsi(const std::string& utf8, unsigned codePage, std::string* ansi);
+
+// The ANSI name of a stored host name, and false when the program cannot
+// name it (a character outside the code page). A stored name that is not
+// UTF-8 was written byte for byte by an earlier version of this adapter and
+// is taken as ANSI as it stands, so that such files are still found.
+bool AnsiOfStoredName(const std::string& stored, unsigned codePage, std::string* ansi);
+
+// The host name of an ANSI name; false when the name cannot be converted.
+bool HostNameOf(const std::string& ansi, unsigned codePage, std::string* stored);
+
 struct WindowsPath {
   char drive = 0;                  // upper-case drive letter
   std::vector<std::string> parts;  // components below the drive root, "." and ".." applied
@@ -34,7 +57,7 @@ enum ParseFlags : unsigned {
 
 // Parses `path` into drive and components, through the share map and the
 // current folder of the config. Returns 0 or the Win32 error: 3 for an empty
-// path, 123 for an invalid character, 206 for a path of MAX_PATH characters
+// path, 123 for an invalid character or a name that has no UTF-8 form, 206 for a path of MAX_PATH characters
 // or more, 53/67 for an unknown server/share.
 DWORD ParseWindowsPath(const HostConfig& config, const std::string& path, unsigned flags, WindowsPath* out);
 
@@ -47,8 +70,8 @@ std::string DriveFolder(const HostConfig& config, char drive);
 std::string BaseFolder(const HostConfig& config, const WindowsPath& parsed, size_t* skip);
 
 struct ResolvedPath {
-  std::string host;     // host path; existing components as stored, a missing last one as given
-  std::string name;     // the last component (stored spelling when it exists)
+  std::string host;     // host path; existing components as stored, a missing last one in UTF-8
+  std::string name;     // the last component in ANSI (stored spelling when it exists)
   bool exists = false;  // the whole path exists
   bool isRoot = false;  // the path is a drive root
 };
@@ -59,9 +82,9 @@ struct ResolvedPath {
 DWORD ResolveParsed(const HostConfig& config, const WindowsPath& parsed, ResolvedPath* out);
 DWORD ResolveWindowsPath(const HostConfig& config, const std::string& path, unsigned flags, ResolvedPath* out);
 
-// Looks `name` up in host folder `folder`: the exact name first, then without
-// regard to case; of several host names that match, the smallest. Empty when
-// nothing matches.
+// Looks the ANSI `name` up in host folder `folder`: its exact UTF-8 name
+// first, then without regard to case; of several host names that match, the
+// smallest. Returns the stored host name; empty when nothing matches.
 //
 // The case-insensitive lookup goes through a process-wide index of folded
 // names per folder, made on the first such lookup in a folder and kept in

@@ -191,7 +191,8 @@ TEST(OnSetActive, FirstListingCheckBoxAndTheNetworkManagementListing) {
   {
     ShownPage shown(world);
     Labels labels = shown.view.Labels();
-    EXPECT_EQ(labels, (Labels{"Users", "Sales", "Engineering", "Branches"}));
+    // The unit with a Chinese name has no name in code page 1252.
+    EXPECT_EQ(labels, (Labels{"Users", "Sales", "Engineering", "Branches", "???"}));
     EXPECT_EQ(shown.view.existText, "Do not copy Install Package and script If thery are already created.");
     EXPECT_TRUE(shown.view.existHidden) << "no QelInstall.bat in the scripts folder";
     EXPECT_STREQ(shown.page.NamingContext(), L"DC=test,DC=lan");
@@ -262,7 +263,7 @@ TEST(Search, FindsFlatListAndFindsNothing) {
   shown.view.accountEdit = " ";
   shown.page.OnSearch();
   ASSERT_TRUE(WaitSearchEnd(shown.page));
-  EXPECT_EQ(shown.view.Labels(), (Labels{"Users", "Sales", "Engineering", "Branches"}));
+  EXPECT_EQ(shown.view.Labels(), (Labels{"Users", "Sales", "Engineering", "Branches", "???"}));
 }
 
 TEST(Search, StopEndsItAndNextIsHeldWhileItRuns) {

@@ -50,7 +50,8 @@ TEST_F(StandinBackend, BrowseSearchAndEmptinessTest) {
   NameSink sink;
   CDirectoryBackend backend(state_, &sink);
   EXPECT_EQ(backend.BrowseDirectory(L"DC=test,DC=lan", TVI_ROOT), S_OK);
-  EXPECT_EQ(sink.names, (std::vector<std::string>{"Users", "Sales", "Engineering", "Branches"}));
+  // The unit with a Chinese name has no name in the prefix's code page 1252.
+  EXPECT_EQ(sink.names, (std::vector<std::string>{"Users", "Sales", "Engineering", "Branches", "???"}));
   sink.names.clear();
   sink.accounts.clear();
   backend.SearchDirectoryUsers(L"DC=test,DC=lan", "john", nullptr, FALSE);

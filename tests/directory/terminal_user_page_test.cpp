@@ -34,7 +34,7 @@ TEST(TerminalUserPage, BrowseExpandToggleSearchAndLeave) {
   page.SetView(&view);
   page.OnSetActive();
   EXPECT_EQ(FormatUserTree(view, false),
-            "   1 +[ ] Users\n   2 +[ ] Sales\n   3 +[ ] Engineering\n   4 +[ ] Branches\n");
+            "   1 +[ ] Users\n   2 +[ ] Sales\n   3 +[ ] Engineering\n   4 +[ ] Branches\n   5 +[ ] ???\n");
 
   Script script({"4", "expand 4", "expand 5", "7", "check y", "done"});
   EXPECT_TRUE(RunTerminalUserPage(script.io, page, view));
@@ -42,7 +42,7 @@ TEST(TerminalUserPage, BrowseExpandToggleSearchAndLeave) {
   // one account below makes both partly checked.
   EXPECT_EQ(FormatUserTree(view, false),
             "   1 +[ ] Users\n   2 +[ ] Sales\n   3 +[ ] Engineering\n   4  [~] Branches\n"
-            "   5    [~] Remote\n   6      [x] Paul Young (pyoung)\n   7      [ ] Quinn Allen (qallen)\n");
+            "   5    [~] Remote\n   6      [x] Paul Young (pyoung)\n   7      [ ] Quinn Allen (qallen)\n   8 +[ ] ???\n");
   EXPECT_TRUE(view.m_bExistChecked);
 
   Script search({"search ;ali", "wait", "1", "done"});

@@ -69,7 +69,7 @@ TEST_F(DomainDirectoryTest, BrowseListsUnitsContainersAndUsersOneLevel) {
                       Pref(ADS_SEARCHPREF_PAGED_TIME_LIMIT, 15)});
   // No Exchange system container, no deleted objects; file order.
   std::vector<std::wstring> expected = {L"Users", L"Computers", L"Domain Controllers", L"Sales",
-                                        L"Engineering", L"Branches", L"Empty", L"Workstations"};
+                                        L"Engineering", L"Branches", L"Empty", L"Workstations", L"\u534e\u4e1c\u533a"};
   EXPECT_EQ(rows, expected);
 
   rows = Search(L"LDAP://OU=Sales,DC=test,DC=lan", kBrowseFilter,
@@ -77,6 +77,77 @@ TEST_F(DomainDirectoryTest, BrowseListsUnitsContainersAndUsersOneLevel) {
   // Users by logon name, units by name; no contact, no group, nothing from below.
   expected = {L"asmith", L"bjones", L"vbaker", L"xevans", L"East", L"West"};
   EXPECT_EQ(rows, expected);
+}
+
+// A hand-written domain without any objectCategory browses as the same file
+// does on a controller, which fills the category from the class on import.
+TEST(DomainCategory, RecordsWithoutOneGetTheirClasssCategory) {
+  const char kText[] =
+      "# qel-domain: TEST\n# qel-controller: DC1\n# qel-dns: test.lan\n\n"
+      "dn: DC=test,DC=lan\nobjectClass: top\nobjectClass: domain\nobjectClass: domainDNS\n\n"
+      "dn: OU=Sales,DC=test,DC=lan\nobjectClass: top\nobjectClass: organizationalUnit\nou: Sales\n\n"
+      "dn: CN=Stock,DC=test,DC=lan\nobjectClass: container\nobjectClass: top\ncn: Stock\n\n"
+      "dn: CN=Ann,OU=Sales,DC=test,DC=lan\nobjectClass: top\nobjectClass: person\n"
+      "objectClass: organizationalPerson\nobjectClass: user\nsAMAccountName: ann\n\n"
+      "dn: CN=Ina,OU=Sales,DC=test,DC=lan\nobjectClass: inetOrgPerson\nobjectClass: user\nsAMAccountName: ina\n\n"
+      "dn: CN=PC1,OU=Sales,DC=test,DC=lan\nobjectClass: top\nobjectClass: person\nobjectClass: organizationalPerson\n"
+      "objectClass: user\nobjectClass: computer\nsAMAccountName: PC1$\n\n"
+      "dn: CN=Team,OU=Sales,DC=test,DC=lan\nobjectClass: top\nobjectClass: group\nsAMAccountName: Team\n\n"
+      "dn: CN=Vendor,OU=Sales,DC=test,DC=lan\nobjectClass: top\nobjectClass: person\n"
+      "objectClass: organizationalPerson\nobjectClass: contact\n\n"
+      "dn: CN=Policy,DC=test,DC=lan\nobjectClass: top\nobjectClass: container\n"
+      "objectClass: groupPolicyContainer\n\n"
+      "dn: CN=Kept,DC=test,DC=lan\nobjectClass: container\nobjectCategory: CN=Other,CN=Schema,CN=Configuration,"
+      "DC=test,DC=lan\n\n"
+      "dn: CN=Bare,DC=test,DC=lan\nobjectClass: top\n\n";
+  DomainStore store;
+  DomainError error;
+  ASSERT_TRUE(store.LoadText(kText, "hand.ldif", &error)) << error.ToString();
+  auto category = [&](const wchar_t* dn) {
+    uint32_t index = store.FindObject(dn);
+    EXPECT_NE(index, kNoObject) << WideToUtf8(dn);
+    if (index == kNoObject) return std::wstring(L"<no object>");
+    const std::vector<std::wstring>* values = store.Values(store.Object(index), kAttrObjectCategory);
+    return values && values->size() == 1 ? values->front() : std::wstring(L"<none>");
+  };
+  const std::wstring schema = L",CN=Schema,CN=Configuration,DC=test,DC=lan";
+  EXPECT_EQ(category(L"DC=test,DC=lan"), L"CN=Domain-DNS" + schema);
+  EXPECT_EQ(category(L"OU=Sales,DC=test,DC=lan"), L"CN=Organizational-Unit" + schema);
+  EXPECT_EQ(category(L"CN=Stock,DC=test,DC=lan"), L"CN=Container" + schema);  // "top" listed last
+  EXPECT_EQ(category(L"CN=Ann,OU=Sales,DC=test,DC=lan"), L"CN=Person" + schema);
+  EXPECT_EQ(category(L"CN=Ina,OU=Sales,DC=test,DC=lan"), L"CN=Person" + schema);
+  EXPECT_EQ(category(L"CN=PC1,OU=Sales,DC=test,DC=lan"), L"CN=Computer" + schema);
+  EXPECT_EQ(category(L"CN=Team,OU=Sales,DC=test,DC=lan"), L"CN=Group" + schema);
+  EXPECT_EQ(category(L"CN=Vendor,OU=Sales,DC=test,DC=lan"), L"CN=Person" + schema);
+  EXPECT_EQ(category(L"CN=Policy,DC=test,DC=lan"), L"CN=Group-Policy-Container" + schema);
+  EXPECT_EQ(category(L"CN=Kept,DC=test,DC=lan"), L"CN=Other" + schema);  // a given category stays
+  EXPECT_EQ(category(L"CN=Bare,DC=test,DC=lan"), L"<none>");
+
+  // The wizard's browse now finds the unit, the container and the user, not
+  // the computer, group or contact.
+  DomainDirectory directory(store);
+  IDirectorySearchPort* search = nullptr;
+  ASSERT_EQ(directory.BindSearch(L"GC://DC=test,DC=lan", &search), S_OK);
+  ADS_SEARCHPREF_INFO scope = Pref(ADS_SEARCHPREF_SEARCH_SCOPE, ADS_SCOPE_SUBTREE);
+  ASSERT_EQ(search->SetSearchPreference(&scope, 1), S_OK);
+  const wchar_t* attributes[] = {L"distinguishedName", L"objectCategory"};
+  ADS_SEARCH_HANDLE handle = nullptr;
+  ASSERT_EQ(search->ExecuteSearch(kBrowseFilter, attributes, 2, &handle),
+            S_OK);
+  std::vector<std::wstring> rows;
+  for (HRESULT hr = search->GetFirstRow(handle); hr == S_OK; hr = search->GetNextRow(handle)) {
+    ADS_SEARCH_COLUMN col;
+    ASSERT_EQ(search->GetColumn(handle, L"objectCategory", &col), S_OK);
+    search->FreeColumn(&col);
+    ASSERT_EQ(search->GetColumn(handle, L"distinguishedName", &col), S_OK);
+    rows.push_back(col.pADsValues[0].DNString);
+    search->FreeColumn(&col);
+  }
+  search->CloseSearchHandle(handle);
+  search->Release();
+  EXPECT_EQ(rows, (std::vector<std::wstring>{L"OU=Sales,DC=test,DC=lan", L"CN=Ann,OU=Sales,DC=test,DC=lan",
+                                             L"CN=Ina,OU=Sales,DC=test,DC=lan", L"CN=Stock,DC=test,DC=lan",
+                                             L"CN=Policy,DC=test,DC=lan", L"CN=Kept,DC=test,DC=lan"}));
 }
 
 TEST_F(DomainDirectoryTest, ContainerHasUsersSearchesTheWholeSubtreeForOneRow) {
@@ -101,14 +172,14 @@ TEST_F(DomainDirectoryTest, ContainerSearchFindsEveryPersonBelow) {
                                         L"ebrown", L"fblack", L"gwood",  L"hking",  L"wwang"};
   EXPECT_EQ(rows, expected);
   rows = Search(L"GC://DC=test,DC=lan", kUsersFilter, prefs, L"sAMAccountName");
-  EXPECT_EQ(rows.size(), 29u);  // every live person account; no computer, contact or deleted user
+  EXPECT_EQ(rows.size(), 32u);  // every live person account; no computer, contact or deleted user
   for (const std::wstring& r : rows) {
     EXPECT_NE(r, L"olduser");
     EXPECT_NE(r.back(), L'$');
   }
   // Without the isDeleted term the deleted user comes back.
   rows = Search(L"GC://DC=test,DC=lan", L"(&(objectClass=user)(objectCategory=Person))", prefs, L"sAMAccountName");
-  EXPECT_EQ(rows.size(), 30u);
+  EXPECT_EQ(rows.size(), 33u);
 }
 
 TEST_F(DomainDirectoryTest, UserSearchByNameAndLogonName) {
@@ -224,7 +295,7 @@ TEST_F(DomainDirectoryTest, RefusesBadPathsPreferencesAndFilters) {
   ASSERT_EQ(search->ExecuteSearch(kUsersFilter, attributes, 1, &handle), S_OK);
   int rows = 0;
   for (HRESULT hr = search->GetFirstRow(handle); hr == S_OK; hr = search->GetNextRow(handle)) ++rows;
-  EXPECT_EQ(rows, 29);
+  EXPECT_EQ(rows, 32);
   // Abandoning ends the rows.
   ASSERT_EQ(search->GetFirstRow(handle), S_OK);
   EXPECT_EQ(search->AbandonSearch(handle), S_OK);

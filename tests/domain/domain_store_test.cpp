@@ -49,8 +49,8 @@ TEST(DomainStore, LoadsTheSampleDomain) {
   EXPECT_EQ(store.DnsName(), L"test.lan");
   EXPECT_EQ(store.ControllerName(), L"DC1");
   EXPECT_EQ(store.NamingContext(), L"DC=test,DC=lan");
-  // 30 people (one of them deleted) and 4 computers.
-  EXPECT_EQ(store.AccountsByRid().size(), 33u);
+  // 32 people (one of them deleted) and 4 computers.
+  EXPECT_EQ(store.AccountsByRid().size(), 36u);
   EXPECT_NE(store.FindObject(L"ou=east,OU=Sales, DC=test,DC=lan"), kNoObject);
   EXPECT_EQ(store.FindObject(L"OU=North,OU=Sales,DC=test,DC=lan"), kNoObject);
 }
@@ -417,7 +417,7 @@ TEST(DomainStore, GroupMembersPageWithResumeHandle) {
   }
   // Explicit members first, then the users whose primary group it is; never
   // computers, nor Guest, whose primary group is Domain Guests.
-  ASSERT_EQ(members.size(), 28u);
+  ASSERT_EQ(members.size(), 31u);
   EXPECT_EQ(std::count(members.begin(), members.end(), L"Guest"), 0);
   EXPECT_GT(calls, 5);
   EXPECT_EQ(members[0], L"Administrator");

@@ -50,6 +50,35 @@ sed -i 's/test.lan\\\\scripts/gone\\\\scripts/' "$world/registry.reg"
 refused 1 'cannot be reached (error 3). No account was changed.' -- remove --user swalker
 refused 1 'cannot be reached (error 3). No account was changed.' -- add --user swalker "${package[@]}"
 mv "$world/registry.kept" "$world/registry.reg"
+refused 2 'cannot be named in code page 1252: the characters "王芳"' -- --codepage 1252 add --user 王芳 "${package[@]}"
+LANG=C refused 2 'cannot be named in code page 1252' -- add --user 王芳 "${package[@]}"
+refused 2 '--codepage is 1252 or 936' -- --codepage 950 add --user 王芳 "${package[@]}"
+
+# A Chinese account in code page 936: the wrapper is stored under its Unicode
+# name and holds GBK text; removal puts the account's own script back.
+check() {
+  if ! eval "$2"; then
+    echo "FAIL: $1"
+    failures=$((failures + 1))
+  fi
+}
+echo checker > "$world/C/Program Files/Orvane/QelCheck.exe"
+LANG=zh_CN.UTF-8 "$deploy" --domain "$world/domain.ldif" --root "$world" add --user 王芳 --user 李娜 "${package[@]}" \
+  > "$world/out.txt" 2>&1 || { echo "FAIL: add in code page 936"; cat "$world/out.txt"; failures=$((failures + 1)); }
+check "the wrapper under its Unicode name" '[ -f "$scripts/Qel王芳.bat" ]'
+gbk_call=$(printf 'CALL \\\\DC1\\NetLogon\\\xb5\xc7\xc2\xbc.bat')
+check "the wrapper's CALL line in GBK" 'grep -qF "$gbk_call" "$scripts/Qel王芳.bat"'
+check "the progress lines in UTF-8" 'grep -qx "    王芳" "$world/out.txt"'
+"$deploy" --domain "$world/domain.ldif" --list > "$world/list.txt"
+check "the accounts point at the product" 'grep -qx "$(printf "王芳\tQel王芳.bat")" "$world/list.txt" &&
+  grep -qx "$(printf "李娜\tQelInstall.bat")" "$world/list.txt"'
+"$deploy" --codepage 936 --domain "$world/domain.ldif" --root "$world" remove --container "OU=华东区,DC=test,DC=lan" \
+  > "$world/out.txt" 2>&1 || { echo "FAIL: remove in code page 936"; cat "$world/out.txt"; failures=$((failures + 1)); }
+"$deploy" --domain "$world/domain.ldif" --list > "$world/list.txt"
+check "removal restores 登录.bat" 'grep -qx "$(printf "王芳\t登录.bat")" "$world/list.txt"'
+check "removal deletes the wrapper" '[ ! -e "$scripts/Qel王芳.bat" ]'
+LC_ALL=zh_TW.UTF-8 "$deploy" --domain "$world/domain.ldif" --root "$world" remove --user 李娜 > "$world/out.txt" 2>&1 || true
+check "a Traditional Chinese locale says it works in 936" 'grep -qF "working in code page 936" "$world/out.txt"'
 
 if [ "$failures" -ne 0 ]; then
   echo "deploy_cli: $failures failure(s)"

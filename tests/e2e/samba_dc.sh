@@ -149,6 +149,31 @@ for mode in kerberos machine; do
     fail "an account's own logon script was not given back"
 done
 
+# A Chinese account in code page 936, seen as a Windows client sees the
+# NETLOGON share (over SMB): the wrapper is listed under its Unicode name and
+# holds GBK text; removal gives the account its own "登录.bat" back.
+smb() { smbclient -s "$conf" //dc1.test.lan/netlogon -U "Administrator%$(cat "$dc/admin.pass")" -c "$1" 2>&1; }
+printf '@ECHO OFF\r\nECHO own\r\n' > "$netlogon/登录.bat"
+"$deploy" --samba "$conf" --kerberos --codepage 936 --root "$samba_root" add --user 王芳 --user 李娜 \
+  --center-ip 192.168.1.10 --package 'C:\Packages\QelSetup.exe' > "$work/zh-add.out" 2>&1 ||
+  fail "adding 王芳 on Samba: $(tail -n 3 "$work/zh-add.out")"
+smb ls > "$work/zh-ls.out"
+grep -qF "Qel王芳.bat" "$work/zh-ls.out" || fail "Qel王芳.bat is not listed over SMB: $(cat "$work/zh-ls.out")"
+grep -qF "登录.bat" "$work/zh-ls.out" || fail "登录.bat is not listed over SMB"
+smb "get Qel王芳.bat $work/zh-wrapper.bat" > /dev/null
+gbk_call=$(printf 'CALL \\\\DC1\\NetLogon\\\xb5\xc7\xc2\xbc.bat')
+grep -qF "$gbk_call" "$work/zh-wrapper.bat" 2>/dev/null || fail "the wrapper read over SMB has no GBK CALL line"
+accounts samba > "$work/samba.tsv"
+grep -qP '^王芳\tQel王芳.bat\t' "$work/samba.tsv" || fail "王芳 does not run its wrapper on Samba"
+grep -qP '^李娜\tQelInstall.bat\t' "$work/samba.tsv" || fail "李娜 does not run the install batch on Samba"
+"$deploy" --samba "$conf" --kerberos --codepage 936 --root "$samba_root" remove --container "OU=华东区,DC=test,DC=lan" \
+  > "$work/zh-remove.out" 2>&1 || fail "removing on Samba: $(tail -n 3 "$work/zh-remove.out")"
+accounts samba > "$work/samba.tsv"
+grep -qP '^王芳\t登录.bat\t' "$work/samba.tsv" || fail "王芳's own 登录.bat was not given back"
+smb ls > "$work/zh-ls.out"
+grep -qF "Qel王芳.bat" "$work/zh-ls.out" && fail "Qel王芳.bat is still listed over SMB"
+grep -qF "登录.bat" "$work/zh-ls.out" || fail "登录.bat is gone from the share"
+
 # The terminal wizard on the controller: the start-up gate lets it in (its
 # computer name is the controller's), the user page shows the directory, and
 # the run changes the two accounts chosen there.

@@ -91,6 +91,19 @@ grep -q "Delete user's logon script setting:" "$work/remove.out" || fail "no rem
 script_of backupop | grep -q "logon.bat" || fail "backupop's previous script not restored"
 script_of rscott | grep -q "QelInstall.bat" && fail "rscott still runs the install batch"
 
+# In Simplified Chinese (code page 936): the pages' texts of the Chinese
+# templates, the account typed in UTF-8, the wrapper under its Unicode name.
+printf 'add\nnext\n王芳\nn\nnext\n\nC:\\pkg\\QelSetup.exe\nnext\n10.1.2.3\n\nnext\nfinish\n' |
+  timeout 120 "$prog" --lang 2052 --rehearse "$sample" "$reh" >"$work/zh.out" 2>&1 || fail "Chinese run failed: $(cat "$work/zh.out")"
+grep -qF "== 请选择操作类型：" "$work/zh.out" || fail "the first page is not in Chinese: $(head -5 "$work/zh.out")"
+grep -q "^完成，共：1 ，成功：1。$" "$work/zh.out" || fail "the Chinese run did not complete: $(cat "$work/zh.out")"
+[ -f "$reh/C/NETLOGON/Qel王芳.bat" ] || fail "no wrapper Qel王芳.bat: $(ls "$reh/C/NETLOGON")"
+grep -qF "scriptPath:: $(printf 'Qel王芳.bat' | base64)" "$reh/domain.ldif" || fail "王芳's script path not changed"
+printf 'remove\nnext\n王芳\nn\nnext\nfinish\n' |
+  timeout 120 "$prog" --lang 2052 --rehearse "$sample" "$reh" >"$work/zh-remove.out" 2>&1 || fail "Chinese removal failed"
+grep -qF "scriptPath:: $(printf '登录.bat' | base64)" "$reh/domain.ldif" || fail "王芳's own script not restored"
+[ ! -e "$reh/C/NETLOGON/Qel王芳.bat" ] || fail "the wrapper Qel王芳.bat was not removed"
+
 # No domain: the gate's message 122, no wizard.
 QEL_HOST_ROOT=$work/nodomain timeout 60 "$prog" </dev/null >"$work/gate.out" 2>&1 && fail "the gate let a computer without a domain through"
 grep -q "No domain controller is found." "$work/gate.out" || fail "no message 122: $(cat "$work/gate.out")"

@@ -99,7 +99,7 @@ shoot() {
 # address) and the address is typed. With "given" /center and /package fill
 # the page.
 run_wizard() {
-  local tag=$1 lang=$2 locale=$3 parameters=$4
+  local tag=$1 lang=$2 locale=$3 parameters=$4 select=${5:-backupop;rscott}
   local reh=$work/rehearsal-$tag
   mkdir -p "$reh"
   local locale_env=()
@@ -109,7 +109,7 @@ run_wizard() {
   (
     cd "$work/pkg"
     env "${locale_env[@]}" timeout 300 wine "$work/app/QelScript.exe" /rehearse "$(winpath "$sample")" "$(winpath "$reh")" /lang "$lang" \
-      /select 'backupop;rscott' "${given[@]}" >"$work/run-$tag.log" 2>&1
+      /select "$select" "${given[@]}" >"$work/run-$tag.log" 2>&1
     echo $? >"$work/exit-$tag"
   ) &
   local runner=$!
@@ -151,7 +151,15 @@ run_wizard() {
 }
 
 run_wizard en 1033 "" typed
-run_wizard zh-cn 2052 zh_CN.UTF-8 given
+# In code page 936 a Chinese account too: its wrapper under its Unicode name
+# in the NETLOGON folder, with the GBK text a Chinese client's cmd.exe reads.
+run_wizard zh-cn 2052 zh_CN.UTF-8 given 'backupop;rscott;王芳'
+[ -f "$work/rehearsal-zh-cn/NETLOGON/Qel王芳.bat" ] ||
+  fail "zh-cn: no Qel王芳.bat in NETLOGON: $(ls "$work/rehearsal-zh-cn/NETLOGON")"
+grep -qF "$(printf 'NetLogon\\\xb5\xc7\xc2\xbc.bat')" "$work/rehearsal-zh-cn/NETLOGON/Qel王芳.bat" ||
+  fail "zh-cn: the wrapper does not call 登录.bat in GBK"
+grep -qF "scriptPath:: $(printf 'Qel王芳.bat' | base64)" "$work/rehearsal-zh-cn/domain.ldif" ||
+  fail "zh-cn: 王芳's script path not changed"
 run_wizard zh-tw 1028 zh_TW.UTF-8 given
 [ "$(sha256sum "$sample" | cut -d' ' -f1)" = "$sample_sum" ] || fail "the sample domain was changed"
 echo "wizard_wine: ok (screenshots in docs/screenshots)"

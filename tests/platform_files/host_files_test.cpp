@@ -204,6 +204,80 @@ TEST_F(HostFilesTest, CaseFoldingFollowsTheCodePage) {
   stream->Close();
 }
 
+// Names on the host are UTF-8, whatever the program's code page; the program
+// sees them in its code page.
+TEST_F(HostFilesTest, NamesAreUnicodeOnDiskAndAnsiToTheProgram) {
+  const std::string wangFang = "\xcd\xf5\xb7\xbc";  // 王芳 in code page 936
+  const std::string logon = "\xb5\xc7\xc2\xbc";     // 登录
+  config_.codePage = 936;
+  Remake();
+  ASSERT_TRUE(fs().CreateDirectoryA("C:\\scripts"));
+
+  // Created: the Unicode name on disk, the bytes as written.
+  IFileStream* stream = fs().OpenStream(("C:\\scripts\\Qel" + wangFang + ".bat").c_str(), "wb");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Write(logon.data(), 1, logon.size()), logon.size());
+  EXPECT_EQ(stream->Close(), 0);
+  EXPECT_EQ(HostRead("C/scripts/Qel\u738b\u82b3.bat"), logon);
+
+  // Found: a file another program stored under its Unicode name, also
+  // without regard to the case of its Latin letters.
+  HostWrite("C/scripts/\u767b\u5f55.bat", "@echo own\r\n");
+  EXPECT_NE(fs().GetFileAttributesA(("C:\\scripts\\" + logon + ".BAT").c_str()), INVALID_FILE_ATTRIBUTES);
+  ASSERT_TRUE(fs().CopyFileA(("C:\\scripts\\" + logon + ".bat").c_str(), "C:\\scripts\\copy.bat", TRUE));
+  EXPECT_EQ(HostRead("C/scripts/copy.bat"), "@echo own\r\n");
+
+  // Listed: ANSI names; a character outside the code page stands as '?'.
+  HostWrite("C/scripts/\u0e01.txt", "thai");
+  std::vector<std::string> listed = List("C:\\scripts\\*");
+  EXPECT_EQ(listed, (std::vector<std::string>{".", "..", "?.txt", "copy.bat", "Qel" + wangFang + ".bat",
+                                              logon + ".bat"}));
+  EXPECT_EQ(List("C:\\scripts\\qel*.bat"), std::vector<std::string>{"Qel" + wangFang + ".bat"});
+
+  // Deleted by its ANSI name.
+  EXPECT_TRUE(fs().DeleteFileA(("C:\\scripts\\qel" + wangFang + ".bat").c_str()));
+  EXPECT_EQ(HostRead("C/scripts/Qel\u738b\u82b3.bat"), "");
+
+  // Refused: bytes that are no character of the code page never reach the disk.
+  for (const std::string& bad : {std::string("C:\\scripts\\x\xff.bat"), std::string("C:\\scripts\\x\x81"),
+                                 std::string("C:\\scripts\\\xcd\x7f.bat")}) {
+    EXPECT_EQ(fs().OpenStream(bad.c_str(), "wb"), nullptr) << bad;
+    EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+    EXPECT_FALSE(fs().CreateDirectoryA(bad.c_str()));
+    EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INVALID_NAME));
+  }
+  EXPECT_EQ(fs().FindFirstFileA("C:\\scripts\\\xff*", nullptr), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(List("C:\\scripts\\*").size(), 5u);  // as before the refusals
+  EXPECT_EQ(HostPathOf(config_, "C:\\scripts\\x\xff.bat"), "");
+
+  // Code page 1252 names are stored in UTF-8 as well.
+  config_.codePage = 1252;
+  Remake();
+  stream = fs().OpenStream("C:\\scripts\\caf\xe9.txt", "w");
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(stream->Close(), 0);
+  EXPECT_EQ(HostRead("C/scripts/caf\u00e9.txt"), "");
+  struct stat st;
+  EXPECT_EQ(::stat((root_ + "/C/scripts/caf\u00e9.txt").c_str(), &st), 0);
+  EXPECT_EQ(List("C:\\scripts\\CAF\xc9.*"), std::vector<std::string>{"caf\xe9.txt"});
+}
+
+TEST(HostLocale, ChineseLocalesWorkIn936AndTraditionalOnesSaySo) {
+  bool approximate = true;
+  EXPECT_EQ(CodePageOfLocale("zh_CN.UTF-8", &approximate), 936u);
+  EXPECT_FALSE(approximate);
+  EXPECT_EQ(CodePageOfLocale("zh_SG", &approximate), 936u);
+  EXPECT_FALSE(approximate);
+  for (const char* traditional : {"zh_TW.UTF-8", "zh_HK.Big5HKSCS", "zh-tw", "zh_MO@x"}) {
+    EXPECT_EQ(CodePageOfLocale(traditional, &approximate), 936u) << traditional;
+    EXPECT_TRUE(approximate) << traditional;
+  }
+  for (const char* western : {"C", "POSIX", "en_US.UTF-8", "de_DE@euro", "", "zhx_CN"}) {
+    EXPECT_EQ(CodePageOfLocale(western, &approximate), 1252u) << western;
+    EXPECT_FALSE(approximate) << western;
+  }
+}
+
 TEST_F(HostFilesTest, AttributesLiveBesideTheHostFile) {
   HostWrite("C/seeded.txt", "x");  // put there by another program: no attributes yet
   EXPECT_EQ(fs().GetFileAttributesA("C:\\seeded.txt"), static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE));

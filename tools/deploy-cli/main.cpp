@@ -5,7 +5,11 @@
 //              --root DIR (add|remove) [--user ACCOUNT]... [--container DN]...
 //              [--center-ip A.B.C.D] [--package PATH]
 //              [--no-copy-when-exist] [--remove-when-exist]
+//              [--codepage 1252|936]
 //   qel-deploy (--domain FILE | --samba SMBCONF ...) --list
+//
+// The code page is the ANSI code page of the run (names of files, their
+// contents); without --codepage it is the locale's (936 for Chinese).
 //
 // DIR holds the domain controller's Windows world: DIR/C is drive C,
 // DIR/registry.reg its registry (with the Netlogon service's "Scripts"
@@ -39,6 +43,7 @@
 #include <vector>
 
 #include "deploy/script_deployer.h"
+#include "deploy/text_util.h"
 #include "directory/user_node.h"
 #include "log/log_utility.h"
 #include "platform/domain/domain_directory.h"
@@ -49,6 +54,7 @@
 #include "platform/samba/samba_domain.h"
 #endif
 #include "res/program_info.h"
+#include "res/resource.h"
 #include "res/string_table.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
@@ -59,6 +65,7 @@ namespace {
 const char kUsage[] =
     "usage: qel-deploy DOMAIN --root DIR (add|remove) [--user ACCOUNT]... [--container DN]...\n"
     "                  [--center-ip A.B.C.D] [--package PATH] [--no-copy-when-exist] [--remove-when-exist]\n"
+    "                  [--codepage 1252|936]\n"
     "       qel-deploy DOMAIN --list\n"
     "DOMAIN: --domain FILE | --samba SMBCONF [--kerberos] [--server HOST]\n";
 
@@ -76,6 +83,7 @@ struct Options {
   bool noCopyWhenExist = false;
   bool removeWhenExist = false;
   bool list = false;
+  unsigned codePage = 0;  // 0: the locale's
 };
 
 bool Fail(const std::string& message) {
@@ -133,6 +141,10 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->noCopyWhenExist = true;
     } else if (arg == "--remove-when-exist") {
       options->removeWhenExist = true;
+    } else if (arg == "--codepage") {
+      if (!value(&text)) return false;
+      if (text != "1252" && text != "936") return Fail("--codepage is 1252 or 936, not \"" + text + "\"");
+      options->codePage = static_cast<unsigned>(std::stoul(text));
     } else if (arg == "--list") {
       options->list = true;
     } else if (arg == "add" || arg == "remove") {
@@ -237,6 +249,38 @@ HRESULT DirectoryLookup(const std::wstring& adsPath, bool subtree, const std::ws
   return hr;
 }
 
+// Says which accounts below a container the run cannot name in the code
+// page; the run still takes them (those without a script of their own need
+// no file of their name).
+void WarnAccountsOutsideCodePage(const std::wstring& dn) {
+  IDirectorySearchPort* search = nullptr;
+  if (FAILED(Directory().BindSearch((L"LDAP://" + dn).c_str(), &search))) return;
+  ADS_SEARCHPREF_INFO preferences[2] = {};
+  preferences[0].dwSearchPref = ADS_SEARCHPREF_SEARCH_SCOPE;
+  preferences[0].vValue.dwType = ADSTYPE_INTEGER;
+  preferences[0].vValue.Integer = ADS_SCOPE_SUBTREE;
+  preferences[1].dwSearchPref = ADS_SEARCHPREF_PAGESIZE;
+  preferences[1].vValue.dwType = ADSTYPE_INTEGER;
+  preferences[1].vValue.Integer = 500;
+  ADS_SEARCH_HANDLE handle = nullptr;
+  const wchar_t* attributes[] = {L"sAMAccountName"};
+  HRESULT hr = search->SetSearchPreference(preferences, 2);
+  if (SUCCEEDED(hr))
+    hr = search->ExecuteSearch(L"(&(objectClass=user)(objectCategory=Person)(!(isDeleted=TRUE)))", attributes, 1,
+                               &handle);
+  for (hr = SUCCEEDED(hr) ? search->GetFirstRow(handle) : hr; hr == S_OK; hr = search->GetNextRow(handle)) {
+    ADS_SEARCH_COLUMN column;
+    if (FAILED(search->GetColumn(handle, L"sAMAccountName", &column))) continue;
+    const wchar_t* name = column.dwNumValues > 0 ? column.pADsValues[0].CaseIgnoreString : nullptr;
+    std::wstring outside = CharactersOutsideCodePage(name);
+    if (!outside.empty())
+      std::fprintf(stderr, "qel-deploy: %s\n", OutsideCodePageText(IDS_NAME_OUTSIDE_CODE_PAGE, name, outside).c_str());
+    search->FreeColumn(&column);
+  }
+  if (handle != nullptr) search->CloseSearchHandle(handle);
+  search->Release();
+}
+
 // The selection as the user page would leave it: every named account and
 // container, selected, at the top level. Nothing is changed when a name is
 // unknown.
@@ -256,6 +300,10 @@ bool BuildSelection(const std::wstring& namingContext, const Options& options) {
     if (status != NERR_Success) return Fail("the account \"" + user + "\" cannot be read (" + std::to_string(status) + ")");
     std::wstring logonName = reinterpret_cast<USER_INFO_3*>(info)->usri3_name;
     Ports().accounts->NetApiBufferFree(info);
+    // Its files are named by the logon name in the code page: a name that
+    // has no form there is refused before anything changes.
+    std::wstring outside = CharactersOutsideCodePage(logonName.c_str());
+    if (!outside.empty()) return Fail(OutsideCodePageText(IDS_NAME_OUTSIDE_CODE_PAGE, logonName.c_str(), outside));
     // The tree shows the account's common name, as the directory gives it.
     std::vector<std::wstring> cn;
     bool found = false;
@@ -283,6 +331,7 @@ bool BuildSelection(const std::wstring& namingContext, const Options& options) {
         return Fail("\"" + container + "\" is an account, not a container: use --user");
     std::string text = WideToUtf8(canonical.front());
     append(NewUserNode(text.c_str(), canonical.front().c_str(), nullptr, OUType));
+    WarnAccountsOutsideCodePage(canonical.front());
   }
   return true;
 }
@@ -400,6 +449,9 @@ int Main(int argc, char** argv) {
   HostConfig config;
   config.root = options.root;
   config.registryFile = options.root + "/registry.reg";
+  bool approximate = false;
+  config.codePage = options.codePage != 0 ? options.codePage : CodePageOfLocale(LocaleOfEnvironment(), &approximate);
+  if (approximate) std::fprintf(stderr, "qel-deploy: %s\n", ResStringUtf8(IDS_TRADITIONAL_AS_936));
   DomainError error;
   if (!options.domain.empty()) {
     store.reset(new DomainStore);

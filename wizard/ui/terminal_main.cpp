@@ -58,7 +58,7 @@ void OnInterrupt(int) { RequestTerminalCancel(); }
 const char kUsage[] =
     "usage: qelscript [--rehearse <domain.ldif> <folder> | --samba <smb.conf> [--kerberos]]\n"
     "                 [--lang 1033|2052|1028] [--select <name>[;<name>...]] [--center <address>]\n"
-    "                 [--package <path>]\n";
+    "                 [--package <path>] [--codepage 1252|936]\n";
 
 }  // namespace
 
@@ -68,12 +68,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> arguments;
   std::string sambaConf;
   bool kerberos = false;
+  std::string codePage;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--samba" && i + 1 < argc) {
       sambaConf = argv[++i];
     } else if (arg == "--kerberos") {
       kerberos = true;
+    } else if (arg == "--codepage" && i + 1 < argc) {
+      codePage = argv[++i];
     } else {
       arguments.push_back(arg);
     }
@@ -87,6 +90,14 @@ int main(int argc, char** argv) {
   }
   if (parsed && kerberos && sambaConf.empty()) {
     error = "--kerberos belongs to --samba";
+    parsed = false;
+  }
+  if (parsed && !codePage.empty() && codePage != "1252" && codePage != "936") {
+    error = "--codepage is 1252 or 936";
+    parsed = false;
+  }
+  if (parsed && codePage == "1252" && options.language != 0 && TableLanguage(options.language) != 1033) {
+    error = "the Chinese texts need code page 936";
     parsed = false;
   }
   if (!parsed) {
@@ -134,8 +145,9 @@ int main(int argc, char** argv) {
   // given as a host path (see terminal_page3.h).
   config.mounts["Z:\\"] = "/";
   options.package = TerminalPackagePath(options.package);
-  // Chinese texts need a Chinese code page in the program's own world.
-  if (language != 1033) config.codePage = 936;
+  // Chinese texts need a Chinese code page in the program's own world; an
+  // English wizard may work in 936 too, for a Chinese domain.
+  if (language != 1033 || codePage == "936") config.codePage = 936;
   HostPlatform platform(config);
 #ifdef QEL_HAVE_SAMBA
   if (!sambaConf.empty()) {

@@ -3,6 +3,7 @@
 #include "res/resource.h"
 #include "res/string_table.h"
 #include "wizard/ui/page3_presets.h"
+#include "wizard/ui/terminal_wizard.h"
 
 namespace qel {
 
@@ -28,11 +29,11 @@ std::string TerminalPackagePath(const std::string& typed) {
 }
 
 bool AskParametersPage(TerminalConsole& console, CPage3& page, TerminalPage3View& view) {
-  console.Print("== Setting install parameters:");
+  console.Print("== " + PageText(IDD_PAGE3, "Setting install parameters:"));
   const char* hint = "(answer an address of four numbers from 0 to 255, as 10.1.2.3, or \"test\" to probe it)";
   std::string line;
   for (;;) {
-    std::string prompt = "Qel System Center IP [" + view.GetCenterAddress() + "]> ";
+    std::string prompt = PageLabel(IDD_PAGE3, "Qel System Center IP:") + " [" + view.GetCenterAddress() + "]> ";
     if (!console.ReadLine(prompt.c_str(), &line)) return false;
     if (line.empty()) break;
     bool test = line == "test" || line.compare(0, 5, "test ") == 0;
@@ -56,7 +57,9 @@ bool AskParametersPage(TerminalConsole& console, CPage3& page, TerminalPage3View
   char hostPaths[256] = {};
   LoadResString(IDS_TERMINAL_HOST_PATH, hostPaths, sizeof hostPaths);
   console.Print(AnsiToUtf8(hostPaths));
-  if (!console.ReadLine(("Qel install package [" + view.GetPackagePath() + "]> ").c_str(), &line)) return false;
+  if (!console.ReadLine((PageLabel(IDD_PAGE3, "Qel install package:") + " [" + AnsiToUtf8(view.GetPackagePath()) + "]> ").c_str(),
+                        &line))
+    return false;
   if (!line.empty()) view.SetPackagePath(TerminalPackagePath(line));
   return true;
 }

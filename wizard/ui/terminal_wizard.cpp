@@ -1,11 +1,14 @@
 #include "wizard/ui/terminal_wizard.h"
 
 #include <atomic>
+#include <cstring>
 #include <vector>
 
 #include "directory/page2.h"
 #include "directory/ui/terminal_user_page.h"
+#include "deploy/text_util.h"
 #include "platform/ports.h"
+#include "res/dialog_texts.h"
 #include "res/resource.h"
 #include "res/string_table.h"
 #include "wizard/ui/page3_presets.h"
@@ -60,15 +63,53 @@ std::string AnsiToUtf8(const std::string& text) {
   return out;
 }
 
-bool TerminalConsole::ReadLine(const char* prompt, std::string* line) {
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    std::fprintf(m_out, "%s", prompt);
-    std::fflush(m_out);
-  }
-  if (!std::getline(m_in, *line)) return false;
-  *line = Trim(*line);
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::wstring* outside) {
+  outside->clear();
+  bool ascii = true;
+  for (unsigned char c : utf8) ascii = ascii && c < 0x80;
+  *ansi = utf8;
+  if (ascii || Ports().codePage == nullptr) return true;
+  int length = CodePage().MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, nullptr, 0);
+  if (length <= 0) return true;
+  std::vector<wchar_t> wide(static_cast<size_t>(length));
+  CodePage().MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.c_str(), -1, wide.data(), length);
+  *outside = CharactersOutsideCodePage(wide.data());
+  if (!outside->empty()) return false;
+  *ansi = AnsiString(wide.data());
   return true;
+}
+
+std::string PageText(UINT dialogId, const char* english) {
+  return PlainPageText(PageTextUtf8(GetStringLanguage(), dialogId, english));
+}
+
+std::string PageLabel(UINT dialogId, const char* english) {
+  std::string text = PageText(dialogId, english);
+  const char* const kColons[] = {":", "\xEF\xBC\x9A"};  // and the full-width colon of the Chinese templates
+  for (const char* colon : kColons) {
+    size_t n = std::strlen(colon);
+    if (text.size() >= n && text.compare(text.size() - n, n, colon) == 0) return text.substr(0, text.size() - n);
+  }
+  return text;
+}
+
+bool TerminalConsole::ReadLine(const char* prompt, std::string* line) {
+  for (;;) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      std::fprintf(m_out, "%s", prompt);
+      std::fflush(m_out);
+    }
+    std::string typed;
+    if (!std::getline(m_in, typed)) return false;
+    typed = Trim(typed);
+    // The program works in its code page; an answer it cannot hold is asked again.
+    std::wstring outside;
+    if (Utf8ToAnsi(typed, line, &outside)) return true;
+    std::vector<wchar_t> wide(typed.size() + 1);
+    CodePage().MultiByteToWideChar(CP_UTF8, 0, typed.c_str(), -1, wide.data(), static_cast<int>(wide.size()));
+    Print(OutsideCodePageText(IDS_ANSWER_OUTSIDE_CODE_PAGE, wide.data(), outside));
+  }
 }
 
 void TerminalConsole::Print(const std::string& utf8) {
@@ -113,22 +154,32 @@ void TerminalProgressView::AppendLine(const char* text) { m_console.Print(AnsiTo
 
 namespace {
 
+// A radio button and the text below it as one line: "Add logon scripts: set
+// logon script for one or more users."; a Chinese text after a full-width colon.
+std::string ChoiceLine(const std::string& button, const std::string& text) {
+  if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z')
+    return button + ": " + static_cast<char>(text[0] - 'A' + 'a') + text.substr(1);
+  return button + "\xEF\xBC\x9A" + text;
+}
+
 // One page's questions; false at the end of the input.
 bool AskPage(TerminalConsole& console, CWizardFlow& flow, TerminalPage1View& page1, CPage2& page2,
              TerminalUserPageView& page2View, CPage3& page3, TerminalPage3View& page3View) {
   std::string line;
   switch (flow.Current()->DialogId()) {
     case IDD_PAGE1:
-      console.Print("== Please select operate type:");
-      console.Print("   add     Add logon scripts: set logon script for one or more users.");
-      console.Print("   remove  Remove logon scripts: remove logon script for users.");
+      console.Print("== " + PageText(IDD_PAGE1, "Please select operate type:"));
+      console.Print("   add     " + ChoiceLine(PageText(IDD_PAGE1, "&Add logon scripts"),
+                                             PageText(IDD_PAGE1, "    Set logon script for one or more users.")));
+      console.Print("   remove  " + ChoiceLine(PageText(IDD_PAGE1, "&Remove logon scripts"),
+                                             PageText(IDD_PAGE1, "    Remove logon script for users.")));
       if (!console.ReadLine(page1.m_bAdd ? "operation [add]> " : "operation [remove]> ", &line)) return false;
       if (line == "add") page1.m_bAdd = TRUE;
       if (line == "remove") page1.m_bAdd = FALSE;
       if (!line.empty() && line != "add" && line != "remove") console.Print("(answer \"add\" or \"remove\")");
       return true;
     case IDD_PAGE2: {
-      console.Print("== Please select users to setting logon script:");
+      console.Print("== " + PageText(IDD_PAGE2, "Please select users to setting logon script:"));
       console.Print("   N toggles item N, \"expand N\", \"search ACCOUNT[;DISPLAY]\", or logon names and container");
       console.Print("   distinguished names separated by \";\"; an empty line keeps the marks as they are");
       TerminalIo io;
@@ -186,7 +237,11 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
     }
     if (flow.Current() == &page2 && !selectionApplied) {
       // /select checks its accounts and containers after the first listing.
-      for (const std::string& name : options.select) page2.SelectByName(name);
+      for (const std::string& name : options.select) {
+        std::string ansi;
+        std::wstring outside;
+        if (Utf8ToAnsi(name, &ansi, &outside)) page2.SelectByName(ansi);
+      }
       selectionApplied = true;
     }
     if (!AskPage(console, flow, page1View, page2, page2View, page3, page3View)) {

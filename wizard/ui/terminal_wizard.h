@@ -31,6 +31,17 @@ namespace qel {
 
 // Program texts (ANSI, in the code page of the ports) as UTF-8 for the terminal.
 std::string AnsiToUtf8(const std::string& text);
+// The terminal's UTF-8 as program text. False, with the characters the code
+// page lacks in *outside, when it has no form there; text that is not UTF-8
+// is taken as program text already.
+bool Utf8ToAnsi(const std::string& utf8, std::string* ansi, std::wstring* outside);
+
+// A fixed text of a page in the language of the string table, from the
+// page's dialog template as the Windows wizard shows it (UTF-8, without
+// mnemonic); `english` is the English template's text.
+std::string PageText(UINT dialogId, const char* english);
+// The same for a field's label, without its closing colon.
+std::string PageLabel(UINT dialogId, const char* english);
 
 class TerminalConsole {
  public:
