@@ -162,6 +162,19 @@ BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* sc
   return TRUE;
 }
 
+BOOL CScriptDeployer::ReadUserBatchText(const char* account, std::string* text) {
+  text->clear();
+  char path[kBatchNameSize];
+  if (!UserBatchPath(account, path, sizeof path)) return FALSE;
+  IFileStream* stream = Files().OpenStream(path, "r");
+  if (stream == nullptr) return FALSE;
+  char buffer[kBatchTextSize + 1] = {};
+  size_t read = stream->Read(buffer, 1, kBatchTextSize);
+  if (stream->Close() != 0) return FALSE;
+  text->assign(buffer, read);
+  return TRUE;
+}
+
 BOOL CScriptDeployer::DeleteUserBatch(const char* account) {
   char path[kBatchNameSize];
   if (!UserBatchPath(account, path, sizeof path)) return FALSE;

@@ -29,7 +29,21 @@ int CountSelected(const USER_NODE* node) {
   return count;
 }
 
+bool Exists(const char* path) { return Files().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
 }  // namespace
+
+void CScriptDeployer::TellFile(const char* path, int action, BOOL existed, BOOL done, const char* reason) {
+  if (m_pObserver == nullptr) return;
+  FileDecision decision;
+  decision.path = path;
+  decision.action = action;
+  decision.existed = existed;
+  decision.result = done ? RUN_CHANGED : RUN_FAILED;
+  decision.error = done ? 0 : QelGetLastError();
+  decision.reason = reason;
+  m_pObserver->OnFile(decision);
+}
 
 BOOL CScriptDeployer::StageFiles(const char* caption) {
   _NCOvLogUtility::Warning("[ChangeAllScript]  Install Script when Files not Created!");
@@ -42,25 +56,40 @@ BOOL CScriptDeployer::StageFiles(const char* caption) {
   JoinBounded(source, sizeof source, checkerSource);            // 199 + 13 always fits
   JoinBounded(destination, sizeof destination, checkerDestination);
   ReportText(PROGRESS_COPY_FILE, destination);
+  BOOL existed = Exists(destination);
   if (!CopyWithProgress(source, destination)) {
+    TellFile(destination, FILE_WRITTEN, existed, FALSE, "copy failed");
     ShowMessage(destination, 106, caption);
     return FALSE;
   }
+  TellFile(destination, FILE_WRITTEN, existed, TRUE, "copied");
 
   const char* packageDestination[] = {m_szScriptsDir, "\\QelSetup.exe", nullptr};
   JoinBounded(destination, sizeof destination, packageDestination);
   ReportText(PROGRESS_COPY_FILE, destination);
+  existed = Exists(destination);
   if (!CopyWithProgress(m_szPackagePath, destination)) {
+    TellFile(destination, FILE_WRITTEN, existed, FALSE, "copy failed");
     ShowMessage(destination, 106, caption);
     return FALSE;
   }
+  TellFile(destination, FILE_WRITTEN, existed, TRUE, "copied");
 
-  if (!WriteInstallBatch()) return FALSE;
+  const char* batchPieces[] = {m_szScriptsDir, "\\", m_szBatchName, nullptr};
+  JoinBounded(destination, sizeof destination, batchPieces);
+  existed = Exists(destination);
+  if (!WriteInstallBatch()) {
+    TellFile(destination, FILE_WRITTEN, existed, FALSE, "install batch not written");
+    return FALSE;
+  }
+  TellFile(destination, FILE_WRITTEN, existed, TRUE, "install batch written");
 
   char iniPath[MAX_PATH];
   const char* iniPieces[] = {m_szScriptsDir, "\\SetupSet.ini", nullptr};
   JoinBounded(iniPath, sizeof iniPath, iniPieces);
-  Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath);
+  existed = Exists(iniPath);
+  BOOL iniWritten = Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath);
+  TellFile(iniPath, FILE_WRITTEN, existed, iniWritten, iniWritten ? "center address written" : "settings not written");
   _NCOvLogUtility::Warning("SetupSet.ini Created with CenterIP %s!", m_szCenterIP);
   return TRUE;
 }
@@ -70,6 +99,12 @@ void CScriptDeployer::CleanUp(const char* caption) {
   _NCOvLogUtility::Warning("[ChangeAllScript]    Check whether scripted user exist? ");
   if (AnyScriptedUser()) {
     _NCOvLogUtility::Warning("[ChangeAllScript]    Scripted user exist, no remove file!");
+    FileDecision kept;
+    kept.path = m_szScriptsDir;
+    kept.action = FILE_KEPT;
+    kept.result = RUN_SKIPPED;
+    kept.reason = "an account still runs the product's script: files kept";
+    if (m_pObserver != nullptr) m_pObserver->OnFile(kept);
     return;
   }
   _NCOvLogUtility::Warning("[ChangeAllScript]    Scripted user not exist, Delete Files!");
@@ -79,7 +114,10 @@ void CScriptDeployer::CleanUp(const char* caption) {
     const char* pieces[] = {m_szScriptsDir, name, nullptr};
     JoinBounded(path, sizeof path, pieces);
     ReportText(PROGRESS_DELETE_FILE, path);
-    if (!DeleteFileForce(path)) ShowMessage(path, 107, caption);
+    BOOL existed = Exists(path);
+    BOOL deleted = DeleteFileForce(path);
+    TellFile(path, FILE_DELETED, existed, deleted, deleted ? (existed ? "deleted" : "already missing") : "delete failed");
+    if (!deleted) ShowMessage(path, 107, caption);
   }
 }
 
