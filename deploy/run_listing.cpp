@@ -65,7 +65,8 @@ std::string AccountLine(const AccountDecision& d) {
 }
 
 std::string FileLine(const FileDecision& d) {
-  return std::string("    ") + ActionWord(d.action, d.existed) + " " + AnsiToUtf8Text(d.path) + "; " +
+  std::string action = ActionWord(d.action, d.existed);
+  return "    " + (action.empty() ? "" : action + " ") + AnsiToUtf8Text(d.path) + "; " +
          RunResultWord(d.result) + ": " + WithError(d.reason, d.error);
 }
 

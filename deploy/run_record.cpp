@@ -30,6 +30,11 @@ const char* FileActionWord(int action, BOOL existed) {
   }
 }
 
+// A wrapper batch is written or deleted with its account.
+const char* WrapperWord(int action) {
+  return action == FILE_WRITTEN ? "written" : action == FILE_DELETED ? "deleted" : "";
+}
+
 void AppendUtf8(std::string* out, unsigned long code) {
   if (code < 0x80) {
     *out += static_cast<char>(code);
@@ -207,7 +212,7 @@ void RunRecord::OnAccount(const AccountDecision& d) {
   bool read = d.result != RUN_SKIPPED && !(d.result == RUN_FAILED && d.flagsBefore == 0 && d.before[0] == '\0');
   WriteRow({Now(), operation_, controller_, AnsiToUtf8Text(d.account), WideToUtf8Text(d.dn),
             AnsiToUtf8Text(d.before), AnsiToUtf8Text(d.after), read ? Hex(d.flagsBefore) : "",
-            read ? Hex(d.flagsAfter) : "", FileActionWord(d.fileAction, FALSE), AnsiToUtf8Text(d.file),
+            read ? Hex(d.flagsAfter) : "", WrapperWord(d.fileAction), AnsiToUtf8Text(d.file),
             RunResultWord(d.result), Reason(d.reason, d.error), AnsiToUtf8Text(d.fileText)});
 }
 
