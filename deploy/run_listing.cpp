@@ -54,7 +54,7 @@ std::string JsonString(const std::string& utf8) {
 
 std::string AccountLine(const AccountDecision& d) {
   std::string line = "    " + AnsiToUtf8Text(d.account) + ": ";
-  if (d.result == RUN_SKIPPED) {
+  if (d.result == RUN_SKIPPED && d.before[0] == '\0' && d.after[0] == '\0') {
     line += "-";
   } else {
     line += "\"" + AnsiToUtf8Text(d.before) + "\" -> \"" + AnsiToUtf8Text(d.after) + "\"";

@@ -45,7 +45,7 @@ with open(sys.argv[1], encoding="utf-8-sig", newline="") as f:
     for row in csv.DictReader(f):
         if not row["account"]:
             continue
-        if row["result"] == "skipped":
+        if row["result"] == "skipped" and not row["script_before"] and not row["script_after"]:
             line = "    %s: -" % row["account"]
         else:
             line = '    %s: "%s" -> "%s"' % (row["account"], row["script_before"], row["script_after"])
