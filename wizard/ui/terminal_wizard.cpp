@@ -8,6 +8,7 @@
 #include "platform/ports.h"
 #include "res/resource.h"
 #include "res/string_table.h"
+#include "wizard/deploy_runner.h"
 #include "wizard/ui/page3_presets.h"
 #include "wizard/ui/terminal_page3.h"
 
@@ -204,6 +205,14 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
     }
     if (line.empty() || line == "next") {
       flow.Next();
+    } else if (line == "whatif") {
+      // The progress step runs as a what-if: the same run, writing nothing.
+      WhatIfRequested() = true;
+      flow.Next();
+      if (flow.IsClosed() || flow.Current()->DialogId() != IDD_PAGE_FINISH) {
+        WhatIfRequested() = false;
+        console.Print("(\"whatif\" is answered on the last page before the run)");
+      }
     } else if (line == "back") {
       flow.Back();
     } else if (line == "cancel") {
