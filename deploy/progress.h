@@ -15,7 +15,7 @@ enum ProgressKind {
   PROGRESS_DONE = 7,           // value: the result text
   // Not sent by the engine: a line of its own from whoever runs it (the run
   // record's path, the details of a what-if run); no step of the bar.
-  PROGRESS_NOTE = 8,
+  PROGRESS_NOTE = 0x100,
 };
 
 // The receiver of a run's reports: the progress page, or a terminal view.
