@@ -37,23 +37,8 @@ same() {
 }
 newest_record() { ls -t "$logs"/QelScript-*.csv | head -1; }
 # The per-account lines of a what-if, and the same decisions read from a record.
-whatif_lines() { grep -E '^    [^ ].*; (changed|unchanged|failed|skipped):' "$1" | grep -v '^    [a-z]* C:' | sort; }
-record_lines() {
-  python3 - "$1" <<'PY' | sort
-import csv, sys
-with open(sys.argv[1], encoding="utf-8-sig", newline="") as f:
-    for row in csv.DictReader(f):
-        if not row["account"]:
-            continue
-        if row["result"] == "skipped" and not row["script_before"] and not row["script_after"]:
-            line = "    %s: -" % row["account"]
-        else:
-            line = '    %s: "%s" -> "%s"' % (row["account"], row["script_before"], row["script_after"])
-        if row["file_action"]:
-            line += ", wrapper %s %s" % (row["file"], row["file_action"])
-        print("%s; %s: %s" % (line, row["result"], row["reason"]))
-PY
-}
+whatif_lines() { python3 "$here/tests/e2e/record_lines.py" --whatif "$1"; }
+record_lines() { python3 "$here/tests/e2e/record_lines.py" "$1"; }
 
 package=(--center-ip 10.1.2.3 --package 'C:\Packages\QelSetup.exe')
 for operation in add remove; do
