@@ -142,11 +142,12 @@ BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* sc
   // only its first kBatchTextSize bytes are looked at, and a record counts
   // only when its line ends inside them.
   char text[kBatchTextSize + 1] = {};
-  stream->Read(text, 1, kBatchTextSize);
+  size_t read = stream->Read(text, 1, kBatchTextSize);
   if (stream->Close() != 0) {
     QelSetLastError(ERROR_CANTWRITE);
     return FALSE;
   }
+  if (m_pObserver != nullptr) m_strLastUserBatch.assign(text, read);
   char value[MAX_PATH];
   int script = FindRecord(text, kScriptKey, value, sizeof value);
   if (script < 0) {
@@ -159,19 +160,6 @@ BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* sc
     if (scriptFound != nullptr) *scriptFound = TRUE;
   }
   if (FindRecord(text, kProfileKey, value, sizeof value) > 0) std::memcpy(profile, value, std::strlen(value) + 1);
-  return TRUE;
-}
-
-BOOL CScriptDeployer::ReadUserBatchText(const char* account, std::string* text) {
-  text->clear();
-  char path[kBatchNameSize];
-  if (!UserBatchPath(account, path, sizeof path)) return FALSE;
-  IFileStream* stream = Files().OpenStream(path, "r");
-  if (stream == nullptr) return FALSE;
-  char buffer[kBatchTextSize + 1] = {};
-  size_t read = stream->Read(buffer, 1, kBatchTextSize);
-  if (stream->Close() != 0) return FALSE;
-  text->assign(buffer, read);
   return TRUE;
 }
 

@@ -168,7 +168,7 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
     }
     // The record keeps a deleted wrapper's text, so that the removal can be
     // undone.
-    if (deleteWrapper && m_pObserver != nullptr) ReadUserBatchText(name, &wrapperText);
+    if (deleteWrapper) wrapperText.swap(m_strLastUserBatch);
   }
 
   _NCOvLogUtility::Warning(

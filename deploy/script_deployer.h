@@ -72,9 +72,6 @@ class CScriptDeployer {
   // there is no wrapper, FALSE with another code when it cannot be read.
   BOOL ReadUserBatch(const char* account, char* profile, char* scriptPath, BOOL* scriptFound = nullptr);
   BOOL DeleteUserBatch(const char* account);
-  // The wrapper batch's text as it stands (line breaks as LF), at most the
-  // 1024 bytes the reader looks at; FALSE when it cannot be read.
-  BOOL ReadUserBatchText(const char* account, std::string* text);
 
   // One account: set, keep or restore its logon script.
   BOOL ChangeScript(const wchar_t* account, BOOL install);
@@ -126,6 +123,9 @@ class CScriptDeployer {
   IRunObserver* m_pObserver = nullptr;
   // The distinguished name of the container row being changed, if any.
   const wchar_t* m_pwszRowDN = nullptr;
+  // The text ReadUserBatch read last (line breaks as LF), kept while an
+  // observer listens: the record keeps a deleted wrapper's text.
+  std::string m_strLastUserBatch;
   void Tell(AccountDecision& decision, int result, const char* reason, DWORD error = 0);
   void TellFile(const char* path, int action, BOOL existed, BOOL done, const char* reason);
   // Set once IsCancelled has seen the stop: the stop event is auto-reset and
