@@ -54,7 +54,7 @@ std::string JsonString(const std::string& utf8) {
 
 std::string AccountLine(const AccountDecision& d) {
   std::string line = "    " + AnsiToUtf8Text(d.account) + ": ";
-  if (d.result == RUN_SKIPPED && d.before[0] == '\0' && d.after[0] == '\0') {
+  if (!d.read) {
     line += "-";
   } else {
     line += "\"" + AnsiToUtf8Text(d.before) + "\" -> \"" + AnsiToUtf8Text(d.after) + "\"";
@@ -71,7 +71,7 @@ std::string FileLine(const FileDecision& d) {
 }
 
 std::string AccountJson(const std::string& operation, const AccountDecision& d) {
-  bool read = d.result != RUN_SKIPPED;
+  bool read = d.read != FALSE;
   return "{\"type\":\"account\",\"operation\":" + JsonString(operation) +
          ",\"account\":" + JsonString(AnsiToUtf8Text(d.account)) + ",\"dn\":" + JsonString(WideToUtf8Text(d.dn)) +
          ",\"before\":" + JsonString(AnsiToUtf8Text(d.before)) + ",\"after\":" + JsonString(AnsiToUtf8Text(d.after)) +

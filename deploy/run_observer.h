@@ -28,6 +28,7 @@ struct AccountDecision {
   const wchar_t* dn = nullptr;   // distinguished name, when the directory gave it
   const char* before = "";       // script path as read, ANSI
   const char* after = "";        // script path as written (as before when not written)
+  BOOL read = FALSE;              // the account was read: the flags are known
   DWORD flagsBefore = 0;
   DWORD flagsAfter = 0;
   int fileAction = FILE_NONE;

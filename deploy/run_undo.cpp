@@ -82,6 +82,7 @@ class Undoer {
     std::string beforeAnsi = AnsiString(before.c_str());
     d.before = currentAnsi.c_str();
     d.after = currentAnsi.c_str();
+    d.read = TRUE;
     d.flagsBefore = d.flagsAfter = info->usri3_flags;
     DWORD changedBits = flagsBefore ^ flagsAfter;
     DWORD restoredFlags = (info->usri3_flags & ~changedBits) | (flagsBefore & changedBits);

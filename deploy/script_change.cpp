@@ -73,6 +73,7 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   std::string before = AnsiString(info->usri3_script_path);
   decision.before = before.c_str();
   decision.after = before.c_str();
+  decision.read = TRUE;
   decision.flagsBefore = decision.flagsAfter = info->usri3_flags;
 
   char name[MAX_PATH];

@@ -111,7 +111,9 @@ class WhatIfFiles : public IFileSystem {
 
 // Puts the what-if ports in place of the current account and file ports for
 // its lifetime, and keeps the log quiet meanwhile (one line says that a
-// what-if run took place), so that nothing is written and no log rolls.
+// what-if run took place), so that nothing is written and no log rolls. The
+// account port must be installed: the real entry points of Windows cannot
+// be stood in for.
 class ScopedWhatIf {
  public:
   ScopedWhatIf();

@@ -52,6 +52,12 @@ std::atomic<bool>& WhatIfRequested() {
 DeploymentRun MakeScriptDeployerRun(HWND owner, IMessageSink* sink) {
   return [owner, sink](IProgressReceiver* receiver, HANDLE stopEvent, HANDLE pauseEvent, const WizardState& state) {
     bool whatIf = WhatIfRequested().exchange(false);
+    // A what-if stands in for the account port; where the real entry points
+    // are used (the Windows program) there is none to stand in for.
+    if (whatIf && Ports().accounts == nullptr) {
+      Note(receiver, Text(IDS_WHATIF_UNAVAILABLE));
+      return;
+    }
     std::unique_ptr<ScopedWhatIf> scope;
     if (whatIf) scope.reset(new ScopedWhatIf);
     BOOL install = state.m_nOperation == OP_INSTALL;

@@ -15,7 +15,7 @@ def from_record(path):
         for row in csv.DictReader(f):
             if not row["account"]:
                 continue
-            if row["result"] == "skipped" and not row["script_before"] and not row["script_after"]:
+            if not row["flags_before"]:  # the account was not read
                 line = "    %s: -" % row["account"]
             else:
                 line = '    %s: "%s" -> "%s"' % (row["account"], row["script_before"], row["script_after"])
