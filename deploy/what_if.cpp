@@ -264,9 +264,19 @@ IFileStream* WhatIfFiles::OpenStream(const char* path, const char* mode) {
     // As fopen, a stream for writing needs its folder.
     std::string folder = path;
     size_t slash = folder.find_last_of("\\/");
-    if (slash != std::string::npos && slash > 0 && !ExistsNow(folder.substr(0, slash).c_str())) {
-      QelSetLastError(ERROR_PATH_NOT_FOUND);
-      return nullptr;
+    folder = slash != std::string::npos && slash > 0 ? folder.substr(0, slash) : std::string();
+    bool known = false;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      known = folder.empty() || folder == knownFolder_;
+    }
+    if (!known) {
+      if (!ExistsNow(folder.c_str())) {
+        QelSetLastError(ERROR_PATH_NOT_FOUND);
+        return nullptr;
+      }
+      std::lock_guard<std::mutex> lock(mutex_);
+      knownFolder_ = folder;
     }
     return new MemoryStream(this, path, std::string());
   }

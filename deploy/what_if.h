@@ -105,6 +105,7 @@ class WhatIfFiles : public IFileSystem {
 
   IFileSystem* inner_;
   mutable std::mutex mutex_;
+  std::string knownFolder_;  // the last folder found to exist (most streams go to one)
   std::map<std::string, Entry> entries_;  // by lower-case path
   std::vector<std::string> order_;
 };
