@@ -175,28 +175,47 @@ TEST_F(RecordTest, AFailedAccountIsRecordedWithItsCode) {
   Ports().accounts = &world_.store();
 }
 
-// A stopped run's record holds what was done up to the stop, row by row,
-// and reads back whole: rows go to disk as they happen.
+// A run stopped after its second account: the record holds the staged files
+// and exactly the accounts done, and reads back whole while it is still open
+// (rows reach the disk as they happen, not when the record closes).
 TEST_F(RecordTest, StoppedRunLeavesACompleteRecordOfWhatItDid) {
   class StopAfterTwo : public IRunObserver {
    public:
-    explicit StopAfterTwo(RunRecord* record) : record_(record) {}
+    StopAfterTwo(RunRecord* record, HANDLE stop, HANDLE pause) : record_(record), stop_(stop), pause_(pause) {}
     void OnAccount(const AccountDecision& d) override {
       record_->OnAccount(d);
-      if (++accounts == 2) onDisk = true;
+      // As the page does on "Yes": the run holds, then stops.
+      if (++accounts == 2) {
+        Sync().ResetEvent(pause_);
+        Sync().SetEvent(stop_);
+      }
     }
     void OnFile(const FileDecision& d) override { record_->OnFile(d); }
     RunRecord* record_;
+    HANDLE stop_;
+    HANDLE pause_;
     int accounts = 0;
-    bool onDisk = false;
   };
+  HANDLE pause = Sync().CreateEventA(TRUE, TRUE, nullptr);
+  HANDLE stop = Sync().CreateEventA(FALSE, FALSE, nullptr);
   RunRecord record("add", "DC1");
   ASSERT_TRUE(record.OpenAt(kRecord));
-  StopAfterTwo observer(&record);
-  Run(TRUE, &observer);
-  // Still open: what is on disk is what was written as the run went.
+  StopAfterTwo observer(&record, stop, pause);
+  CScriptDeployer engine;
+  engine.Init(&page_, stop, pause);
+  engine.SetCenterIP("10.1.2.3");
+  engine.SetPackagePath(kPackage);
+  engine.SetObserver(&observer);
+  engine.ChangeAllScript(nullptr, TRUE);
+  EXPECT_EQ(observer.accounts, 2);
   std::vector<RecordRow> rows = ReadRecord();
-  EXPECT_EQ(rows.size(), 4u + static_cast<size_t>(observer.accounts));
+  ASSERT_EQ(rows.size(), 4u + 2u);
+  EXPECT_EQ(rows[4].account + " " + rows[4].result, "nobit changed");
+  EXPECT_EQ(rows[5].account + " " + rows[5].result, "carl skipped");
+  EXPECT_EQ(world_.ScriptOf("nobit"), "Qelnobit.bat");
+  EXPECT_EQ(world_.ScriptOf("ann"), "");  // never reached
+  Sync().CloseHandle(pause);
+  Sync().CloseHandle(stop);
 }
 
 TEST_F(RecordTest, UndoRestoresAddAndRemoveAndLeavesAMovedAccountAlone) {
