@@ -53,6 +53,21 @@ for operation in add remove; do
   ls "$logs"/QelScript-*.csv > /dev/null 2>&1 && [ "$operation" = add ] && fail "what-if wrote a run record"
   grep -q '^Completed, total: 2[0-9] , Succeed: ' "$world/whatif.txt" || fail "$operation what-if has no result line"
 
+  # The same what-if for scripts: one JSON object a line, the accounts as in the listing.
+  q "$operation" "${args[@]}" --what-if --json > "$world/whatif.json"
+  python3 - "$world/whatif.json" "$world/whatif.txt" <<'PY' || fail "$operation --what-if --json"
+import json, sys
+objects = [json.loads(line) for line in open(sys.argv[1], encoding="utf-8")]
+accounts = [o for o in objects if o["type"] == "account"]
+summary = objects[-1]
+assert summary["type"] == "summary" and summary["what_if"] is True, summary
+done = [l for l in open(sys.argv[2], encoding="utf-8") if l.startswith("Completed")][0]
+assert "total: %d , Succeed: %d." % (summary["total"], summary["succeeded"]) in done, (summary, done)
+fields = {"operation", "account", "dn", "before", "after", "flags_before", "flags_after", "file_action", "file",
+          "result", "reason"}
+assert accounts and all(fields <= set(o) for o in accounts), accounts[:1]
+assert any(o["result"] == "changed" and o["before"] != o["after"] for o in accounts)
+PY
   q "$operation" "${args[@]}" > "$world/run.txt"
   record=$(newest_record)
   grep -qF "Run record: $record" "$world/run.txt" || fail "$operation run does not name its record"
