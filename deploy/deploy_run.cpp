@@ -116,7 +116,8 @@ void CScriptDeployer::CleanUp(const char* caption) {
     ReportText(PROGRESS_DELETE_FILE, path);
     BOOL existed = Exists(path);
     BOOL deleted = DeleteFileForce(path);
-    TellFile(path, FILE_DELETED, existed, deleted, deleted ? (existed ? "deleted" : "already missing") : "delete failed");
+    const char* outcome = deleted ? (existed ? "deleted" : "already missing") : "delete failed";
+    TellFile(path, FILE_DELETED, existed, deleted, outcome);
     if (!deleted) ShowMessage(path, 107, caption);
   }
 }

@@ -60,14 +60,15 @@ std::string AccountLine(const AccountDecision& d) {
     line += "\"" + AnsiToUtf8Text(d.before) + "\" -> \"" + AnsiToUtf8Text(d.after) + "\"";
   }
   if (d.fileAction != FILE_NONE)
-    line += std::string(", wrapper ") + AnsiToUtf8Text(d.file) + " " + (d.fileAction == FILE_DELETED ? "deleted" : "written");
+    line += std::string(", wrapper ") + AnsiToUtf8Text(d.file) + " " +
+            (d.fileAction == FILE_DELETED ? "deleted" : "written");
   return line + "; " + RunResultWord(d.result) + ": " + WithError(d.reason, d.error);
 }
 
 std::string FileLine(const FileDecision& d) {
   std::string action = ActionWord(d.action, d.existed);
-  return "    " + (action.empty() ? "" : action + " ") + AnsiToUtf8Text(d.path) + "; " +
-         RunResultWord(d.result) + ": " + WithError(d.reason, d.error);
+  return "    " + (action.empty() ? "" : action + " ") + AnsiToUtf8Text(d.path) + "; " + RunResultWord(d.result) +
+         ": " + WithError(d.reason, d.error);
 }
 
 std::string AccountJson(const std::string& operation, const AccountDecision& d) {
@@ -76,8 +77,10 @@ std::string AccountJson(const std::string& operation, const AccountDecision& d) 
          ",\"account\":" + JsonString(AnsiToUtf8Text(d.account)) + ",\"dn\":" + JsonString(WideToUtf8Text(d.dn)) +
          ",\"before\":" + JsonString(AnsiToUtf8Text(d.before)) + ",\"after\":" + JsonString(AnsiToUtf8Text(d.after)) +
          ",\"flags_before\":" + JsonString(read ? Hex(d.flagsBefore) : "") +
-         ",\"flags_after\":" + JsonString(read ? Hex(d.flagsAfter) : "") +
-         ",\"file_action\":" + JsonString(d.fileAction == FILE_DELETED ? "deleted" : d.fileAction == FILE_WRITTEN ? "written" : "") +
+         ",\"flags_after\":" + JsonString(read ? Hex(d.flagsAfter) : "") + ",\"file_action\":" +
+         JsonString(d.fileAction == FILE_DELETED   ? "deleted"
+                    : d.fileAction == FILE_WRITTEN ? "written"
+                                                   : "") +
          ",\"file\":" + JsonString(AnsiToUtf8Text(d.file)) + ",\"result\":" + JsonString(RunResultWord(d.result)) +
          ",\"reason\":" + JsonString(WithError(d.reason, d.error)) + "}";
 }

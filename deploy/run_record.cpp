@@ -209,10 +209,10 @@ void RunRecord::WriteRow(const std::vector<std::string>& fields) {
 }
 
 void RunRecord::OnAccount(const AccountDecision& d) {
-  WriteRow({Now(), operation_, controller_, AnsiToUtf8Text(d.account), WideToUtf8Text(d.dn),
-            AnsiToUtf8Text(d.before), AnsiToUtf8Text(d.after), d.read ? Hex(d.flagsBefore) : "",
-            d.read ? Hex(d.flagsAfter) : "", WrapperWord(d.fileAction), AnsiToUtf8Text(d.file),
-            RunResultWord(d.result), Reason(d.reason, d.error), AnsiToUtf8Text(d.fileText)});
+  WriteRow({Now(), operation_, controller_, AnsiToUtf8Text(d.account), WideToUtf8Text(d.dn), AnsiToUtf8Text(d.before),
+            AnsiToUtf8Text(d.after), d.read ? Hex(d.flagsBefore) : "", d.read ? Hex(d.flagsAfter) : "",
+            WrapperWord(d.fileAction), AnsiToUtf8Text(d.file), RunResultWord(d.result), Reason(d.reason, d.error),
+            AnsiToUtf8Text(d.fileText)});
 }
 
 void RunRecord::OnFile(const FileDecision& d) {

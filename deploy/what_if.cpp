@@ -68,8 +68,8 @@ size_t WhatIfAccounts::Writes() const {
 }
 
 NET_API_STATUS WhatIfAccounts::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,
-                                                DWORD preferredMaximumLength, LPDWORD entriesRead,
-                                                LPDWORD totalEntries, DWORD_PTR* resumeHandle) {
+                                                DWORD preferredMaximumLength, LPDWORD entriesRead, LPDWORD totalEntries,
+                                                DWORD_PTR* resumeHandle) {
   return inner_->NetGroupGetUsers(server, group, level, buffer, preferredMaximumLength, entriesRead, totalEntries,
                                   resumeHandle);
 }
@@ -226,8 +226,7 @@ BOOL WhatIfFiles::CopyFileA(const char* source, const char* destination, BOOL fa
   return TRUE;
 }
 
-BOOL WhatIfFiles::CopyFileExA(const char* source, const char* destination, LPPROGRESS_ROUTINE, LPVOID, BOOL*,
-                              DWORD) {
+BOOL WhatIfFiles::CopyFileExA(const char* source, const char* destination, LPPROGRESS_ROUTINE, LPVOID, BOOL*, DWORD) {
   return CopyFileA(source, destination, FALSE);
 }
 
@@ -299,8 +298,10 @@ BOOL WhatIfFiles::WritePrivateProfileStringA(const char*, const char*, const cha
   if (fileName == nullptr) return FALSE;
   // Only that the file would be there afterwards is remembered; its
   // contents stay those of the real file.
-  if (!ExistsNow(fileName)) Remember(fileName, std::string());
-  else Touch(fileName);
+  if (!ExistsNow(fileName))
+    Remember(fileName, std::string());
+  else
+    Touch(fileName);
   return TRUE;
 }
 

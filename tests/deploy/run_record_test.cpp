@@ -1,14 +1,15 @@
 // What-if, the run record and undo, through the engine on a test domain:
 // a what-if decides exactly what the run then does and writes nothing; the
 // record has a row for each decision; undo restores accounts and files.
+#include "deploy/run_record.h"
+
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
 #include "deploy/run_listing.h"
-#include "deploy/run_record.h"
 #include "deploy/run_undo.h"
 #include "deploy/script_deployer.h"
 #include "deploy/what_if.h"
@@ -28,9 +29,9 @@ std::vector<TestAccount> TableDomain() {
   return {
       {"Sales", "nobit", "logon.bat", 0x200},          // the store reports UF_SCRIPT set all the same
       {"Sales", "carl", "QelInstall.bat", kScripted},  // already the product's
-      {"Sales", "ann", "", kScripted},                  // no script
-      {"Sales", "jdoe", "logon.bat", kScripted},        // own script
-      {"Sales", "kim", "Qelkim.bat", kScripted},        // a wrapper without its record (below)
+      {"Sales", "ann", "", kScripted},                 // no script
+      {"Sales", "jdoe", "logon.bat", kScripted},       // own script
+      {"Sales", "kim", "Qelkim.bat", kScripted},       // a wrapper without its record (below)
   };
 }
 
@@ -62,7 +63,8 @@ class RecordTest : public ::testing::Test {
   std::string State() {
     std::string state;
     for (const TestAccount& account : TableDomain())
-      state += account.name + "=" + world_.ScriptOf(account.name) + "/" + std::to_string(world_.FlagsOf(account.name)) + "\n";
+      state += account.name + "=" + world_.ScriptOf(account.name) + "/" + std::to_string(world_.FlagsOf(account.name)) +
+               "\n";
     for (const char* file : {"QelCheck.exe", "QelSetup.exe", "QelInstall.bat", "SetupSet.ini", "Qeljdoe.bat",
                              "Qelkim.bat", "Qelnobit.bat"})
       if (world_.env().FileExists(world_.ScriptsFile(file)))
@@ -112,8 +114,9 @@ TEST_F(RecordTest, WhatIfDecidesWhatTheRunDoesAndWritesNothing) {
     EXPECT_EQ(whatIf.lines, real.lines);
     // The same list lines; only the copy's percent reports differ (nothing is copied).
     auto lines = [](std::vector<std::pair<int, std::string>> reports) {
-      reports.erase(std::remove_if(reports.begin(), reports.end(), [](const auto& r) { return r.first == PROGRESS_SET_POS; }),
-                    reports.end());
+      reports.erase(
+          std::remove_if(reports.begin(), reports.end(), [](const auto& r) { return r.first == PROGRESS_SET_POS; }),
+          reports.end());
       return reports;
     };
     EXPECT_EQ(lines(whatIfReports), lines(page_.reports));
@@ -244,7 +247,8 @@ TEST_F(RecordTest, UndoRestoresAddAndRemoveAndLeavesAMovedAccountAlone) {
     EXPECT_EQ(world_.ScriptOf("ann"), "moved.bat");
     bool reported = false;
     for (const std::string& line : lines.lines)
-      reported = reported || line.find("ann: \"moved.bat\" -> \"moved.bat\"; skipped: changed since the run") != std::string::npos;
+      reported = reported ||
+                 line.find("ann: \"moved.bat\" -> \"moved.bat\"; skipped: changed since the run") != std::string::npos;
     EXPECT_TRUE(reported);
 
     // Put back as the run left it: a second undo restores the rest, a third changes nothing.
@@ -264,7 +268,8 @@ TEST_F(RecordTest, UndoRestoresAddAndRemoveAndLeavesAMovedAccountAlone) {
 
 TEST(RecordParseTest, RefusesWhatIsNotACompleteRecordWithFileLineAndReason) {
   std::string header = std::string("\xEF\xBB\xBF") + kRunRecordHeader + "\r\n";
-  std::string row = "2026-01-01 10:00:00,add,DC1,jdoe,,logon.bat,Qeljdoe.bat,0x201,0x201,written,Qeljdoe.bat,changed,x,\r\n";
+  std::string row =
+      "2026-01-01 10:00:00,add,DC1,jdoe,,logon.bat,Qeljdoe.bat,0x201,0x201,written,Qeljdoe.bat,changed,x,\r\n";
   std::vector<RecordRow> rows;
   std::string error;
   struct Case {
@@ -277,7 +282,8 @@ TEST(RecordParseTest, RefusesWhatIsNotACompleteRecordWithFileLineAndReason) {
       {header + row + "2026,add,DC1,\"jdoe", "r.csv:3: a quoted field is not closed"},
       {header + "a,b,c\r\n", "r.csv:2: 3 fields"},
       {header + row + "2026-01-01 10:00:00,add,DC1,jdoe,,,,,,,,done,x,\r\n", "r.csv:3: unknown result \"done\""},
-      {header + row + "2026-01-01 10:00:00,add,DC2,kim,,,,,,,,changed,x,\r\n", "r.csv:3: the row belongs to another run"},
+      {header + row + "2026-01-01 10:00:00,add,DC2,kim,,,,,,,,changed,x,\r\n",
+       "r.csv:3: the row belongs to another run"},
   };
   for (const Case& c : cases) {
     EXPECT_FALSE(ParseRunRecord("r.csv", c.text, &rows, &error)) << c.text;
@@ -285,8 +291,9 @@ TEST(RecordParseTest, RefusesWhatIsNotACompleteRecordWithFileLineAndReason) {
     EXPECT_TRUE(rows.empty());
   }
   // Quoted fields keep commas, quotes and line breaks; lines count inside them.
-  std::string quoted = "2026-01-01 10:00:00,remove,DC1,jdoe,\"CN=Doe, John\",Qeljdoe.bat,\"a \"\"b\"\".bat\",0x201,0x201,"
-                       "deleted,Qeljdoe.bat,changed,x,\"@ECHO OFF\n\nREM x\n\"\r\n";
+  std::string quoted =
+      "2026-01-01 10:00:00,remove,DC1,jdoe,\"CN=Doe, John\",Qeljdoe.bat,\"a \"\"b\"\".bat\",0x201,0x201,"
+      "deleted,Qeljdoe.bat,changed,x,\"@ECHO OFF\n\nREM x\n\"\r\n";
   ASSERT_TRUE(ParseRunRecord("r.csv", header + quoted + row.substr(0, 19) + ",remove" + row.substr(23), &rows, &error))
       << error;
   ASSERT_EQ(rows.size(), 2u);

@@ -42,8 +42,9 @@ void PrintLine(const std::string& line) {
 }
 
 std::string Summary(const std::string& operation, bool whatIf, int total, int succeeded) {
-  return "{\"type\":\"summary\",\"operation\":" + JsonString(operation) + ",\"what_if\":" + (whatIf ? "true" : "false") +
-         ",\"total\":" + std::to_string(total) + ",\"succeeded\":" + std::to_string(succeeded) + "}";
+  return "{\"type\":\"summary\",\"operation\":" + JsonString(operation) +
+         ",\"what_if\":" + (whatIf ? "true" : "false") + ",\"total\":" + std::to_string(total) +
+         ",\"succeeded\":" + std::to_string(succeeded) + "}";
 }
 
 // The record's place as the administrator finds it on this machine.
@@ -53,8 +54,7 @@ std::string Shown(const HostConfig& config, const std::string& windowsPath) {
 }
 
 // Opens a record in the log's folder, or says why not.
-std::unique_ptr<RunRecord> OpenRecord(const std::string& operation, const char* controller,
-                                      const HostConfig& config) {
+std::unique_ptr<RunRecord> OpenRecord(const std::string& operation, const char* controller, const HostConfig& config) {
   char folder[MAX_PATH] = {};
   GetLogDirectory(folder);
   std::unique_ptr<RunRecord> record(new RunRecord(operation, controller));
