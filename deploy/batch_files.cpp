@@ -190,11 +190,12 @@ BOOL CScriptDeployer::ReadBatchFile(const char* fileName, char* profile, char* s
   // only its first kBatchTextSize bytes are looked at, and a record counts
   // only when its line ends inside them.
   char text[kBatchTextSize + 1] = {};
-  stream->Read(text, 1, kBatchTextSize);
+  size_t read = stream->Read(text, 1, kBatchTextSize);
   if (stream->Close() != 0) {
     QelSetLastError(ERROR_CANTWRITE);
     return FALSE;
   }
+  if (m_pObserver != nullptr) m_strLastUserBatch.assign(text, read);
   char value[MAX_PATH];
   int script = FindRecord(text, kScriptKey, value, sizeof value);
   if (script < 0) {

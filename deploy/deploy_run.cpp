@@ -32,7 +32,21 @@ int CountSelected(const USER_NODE* node) {
   return count;
 }
 
+bool Exists(const char* path) { return Files().GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
 }  // namespace
+
+void CScriptDeployer::TellFile(const char* path, int action, BOOL existed, BOOL done, const char* reason) {
+  if (m_pObserver == nullptr) return;
+  FileDecision decision;
+  decision.path = path;
+  decision.action = action;
+  decision.existed = existed;
+  decision.result = done ? RUN_CHANGED : RUN_FAILED;
+  decision.error = done ? 0 : QelGetLastError();
+  decision.reason = reason;
+  m_pObserver->OnFile(decision);
+}
 
 BOOL CScriptDeployer::StageFiles(const char* caption) {
   _NCOvLogUtility::Warning("[ChangeAllScript]  Install Script when Files not Created!");
@@ -45,44 +59,56 @@ BOOL CScriptDeployer::StageFiles(const char* caption) {
   JoinBounded(source, sizeof source, checkerSource);            // 199 + 13 always fits
   JoinBounded(destination, sizeof destination, checkerDestination);
   ReportText(PROGRESS_COPY_FILE, destination);
+  BOOL existed = Exists(destination);
   if (!CopyWithProgress(source, destination)) {
+    TellFile(destination, FILE_WRITTEN, existed, FALSE, "copy failed");
     ShowMessage(destination, 106, caption);
     return FALSE;
   }
+  TellFile(destination, FILE_WRITTEN, existed, TRUE, "copied");
 
   const char* packageDestination[] = {m_szScriptsDir, "\\QelSetup.exe", nullptr};
   JoinBounded(destination, sizeof destination, packageDestination);
   ReportText(PROGRESS_COPY_FILE, destination);
+  existed = Exists(destination);
   if (!CopyWithProgress(m_szPackagePath, destination)) {
+    TellFile(destination, FILE_WRITTEN, existed, FALSE, "copy failed");
     ShowMessage(destination, 106, caption);
     return FALSE;
   }
+  TellFile(destination, FILE_WRITTEN, existed, TRUE, "copied");
 
   // A batch or settings file that is not written completely ends the run
   // like a failed copy: clients would run a cut batch, or start the
   // installer without a center address.
   const char* batchPieces[] = {m_szScriptsDir, "\\", m_szBatchName, nullptr};
   JoinBounded(destination, sizeof destination, batchPieces);
+  existed = Exists(destination);
   if (!WriteInstallBatch()) {
     _NCOvLogUtility::Warning("[ChangeAllScript]  %s not written(%u)!", destination,
                              static_cast<unsigned>(QelGetLastError()));
+    TellFile(destination, FILE_WRITTEN, existed, FALSE, "install batch not written");
     ShowMessage(destination, IDS_WRITE_ERROR, caption);
     return FALSE;
   }
+  TellFile(destination, FILE_WRITTEN, existed, TRUE, "install batch written");
 
   char iniPath[MAX_PATH];
   const char* iniPieces[] = {m_szScriptsDir, "\\SetupSet.ini", nullptr};
   JoinBounded(iniPath, sizeof iniPath, iniPieces);
   // A read-only settings file is written once more after its attributes
   // were reset, as a copy is.
+  existed = Exists(iniPath);
   if (!Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath) &&
       (!Files().SetFileAttributesA(iniPath, FILE_ATTRIBUTE_ARCHIVE) ||
        !Files().WritePrivateProfileStringA("DEFAULT", "CENTERIP", m_szCenterIP, iniPath))) {
     _NCOvLogUtility::Warning("[ChangeAllScript]  %s not written(%u)!", iniPath,
                              static_cast<unsigned>(QelGetLastError()));
+    TellFile(iniPath, FILE_WRITTEN, existed, FALSE, "settings not written");
     ShowMessage(iniPath, IDS_WRITE_ERROR, caption);
     return FALSE;
   }
+  TellFile(iniPath, FILE_WRITTEN, existed, TRUE, "center address written");
   _NCOvLogUtility::Warning("SetupSet.ini Created with CenterIP %s!", m_szCenterIP);
   return TRUE;
 }
@@ -92,6 +118,12 @@ void CScriptDeployer::CleanUp(const char* caption) {
   _NCOvLogUtility::Warning("[ChangeAllScript]    Check whether scripted user exist? ");
   if (AnyScriptedUser()) {
     _NCOvLogUtility::Warning("[ChangeAllScript]    Scripted user exist, no remove file!");
+    FileDecision kept;
+    kept.path = m_szScriptsDir;
+    kept.action = FILE_KEPT;
+    kept.result = RUN_SKIPPED;
+    kept.reason = "an account still runs the product's script: files kept";
+    if (m_pObserver != nullptr) m_pObserver->OnFile(kept);
     return;
   }
   _NCOvLogUtility::Warning("[ChangeAllScript]    Scripted user not exist, Delete Files!");
@@ -101,7 +133,11 @@ void CScriptDeployer::CleanUp(const char* caption) {
     const char* pieces[] = {m_szScriptsDir, name, nullptr};
     JoinBounded(path, sizeof path, pieces);
     ReportText(PROGRESS_DELETE_FILE, path);
-    if (!DeleteFileForce(path)) ShowMessage(path, 107, caption);
+    BOOL existed = Exists(path);
+    BOOL deleted = DeleteFileForce(path);
+    const char* outcome = deleted ? (existed ? "deleted" : "already missing") : "delete failed";
+    TellFile(path, FILE_DELETED, existed, deleted, outcome);
+    if (!deleted) ShowMessage(path, 107, caption);
   }
   DeleteLeftoverWrappers(caption);
 }
@@ -138,7 +174,9 @@ void CScriptDeployer::DeleteLeftoverWrappers(const char* caption) {
     const char* pieces[] = {m_szScriptsDir, "\\", name.c_str(), nullptr};
     if (!JoinBounded(path, sizeof path, pieces)) continue;
     ReportText(PROGRESS_DELETE_FILE, path);
-    if (!DeleteFileForce(path)) ShowMessage(path, 107, caption);
+    BOOL deleted = DeleteFileForce(path);
+    TellFile(path, FILE_DELETED, TRUE, deleted, deleted ? "leftover wrapper deleted" : "delete failed");
+    if (!deleted) ShowMessage(path, 107, caption);
   }
 }
 

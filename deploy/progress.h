@@ -14,6 +14,9 @@ enum ProgressKind {
   PROGRESS_DELETE_FILE = 6,    // value: null (heading) or the path being deleted
   PROGRESS_DONE = 7,           // value: the result text
   PROGRESS_FAILED = 8,         // value: why the run changed nothing; no result text follows
+  // Not sent by the engine: a line of its own from whoever runs it (the run
+  // record's path, the details of a what-if run); no step of the bar.
+  PROGRESS_NOTE = 0x100,
 };
 
 // The receiver of a run's reports: the progress page, or a terminal view.

@@ -1,6 +1,7 @@
 // The logon script of single accounts, of a directory container's accounts
 // and of the administrator's selection.
 #include <cstring>
+#include <string>
 
 #include "deploy/script_deployer.h"
 #include "deploy/text_util.h"
@@ -61,11 +62,33 @@ void Count(BOOL changed, int* total, int* succeeded) {
 
 }  // namespace
 
+void CScriptDeployer::Tell(AccountDecision& decision, int result, const char* reason, DWORD error) {
+  if (m_pObserver == nullptr) return;
+  decision.result = result;
+  decision.reason = reason;
+  decision.error = error;
+  decision.dn = m_pwszRowDN;
+  m_pObserver->OnAccount(decision);
+}
+
 BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
+  AccountDecision decision;
+  std::string accountText = AnsiString(account);
+  decision.account = accountText.c_str();
   LPBYTE buffer = nullptr;
-  if (g_NetApi.NetUserGetInfo == nullptr || g_NetApi.NetUserGetInfo(nullptr, account, 3, &buffer) != NERR_Success)
+  NET_API_STATUS read = g_NetApi.NetUserGetInfo == nullptr ? static_cast<NET_API_STATUS>(ERROR_PROC_NOT_FOUND)
+                                                           : g_NetApi.NetUserGetInfo(nullptr, account, 3, &buffer);
+  if (read != NERR_Success) {
+    Tell(decision, RUN_FAILED, "account not read", read);
     return FALSE;
+  }
   USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(buffer);
+  // What the account held, untouched by the working copies below.
+  std::string before = AnsiString(info->usri3_script_path);
+  decision.before = before.c_str();
+  decision.after = before.c_str();
+  decision.read = TRUE;
+  decision.flagsBefore = decision.flagsAfter = info->usri3_flags;
 
   char name[MAX_PATH];
   char scriptPath[MAX_PATH];
@@ -75,6 +98,7 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   std::memset(profile, 0, sizeof profile);
   BOOL nameFits = WideToAnsi(account, name, sizeof name);
   if (!nameFits || name[0] == '\0') {
+    Tell(decision, RUN_FAILED, "account name not convertible");
     g_NetApi.NetApiBufferFree(buffer);
     return FALSE;
   }
@@ -83,6 +107,7 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   if (!WideToAnsi(info->usri3_profile, profile, sizeof profile) ||
       !WideToAnsi(info->usri3_script_path, scriptPath, sizeof scriptPath)) {
     _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  profile or script path too long, not changed!", name);
+    Tell(decision, RUN_FAILED, "profile or script path too long");
     g_NetApi.NetApiBufferFree(buffer);
     return FALSE;
   }
@@ -93,14 +118,22 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   BOOL hasScript = FALSE;
   BOOL deleteWrapper = FALSE;
   char batchName[MAX_PATH] = {};  // removing: the file the account's path names
+  const char* why = "";
+  char wrapperName[MAX_PATH] = {};
+  const char* wrapperPieces[] = {"Qel", name, ".bat", nullptr};
+  JoinBounded(wrapperName, sizeof wrapperName, wrapperPieces);
+  std::string wrapperText;
   if (install) {
     if ((info->usri3_flags & UF_SCRIPT) == 0) {
       std::strcpy(newPath, m_szBatchName);
+      why = "logon script not enabled: set to the shared batch";
     } else if (BelongsToProduct(scriptPath)) {
+      Tell(decision, RUN_UNCHANGED, "already on the product's script");
       g_NetApi.NetApiBufferFree(buffer);
       return TRUE;
     } else if (scriptPath[0] == '\0') {
       std::strcpy(newPath, m_szBatchName);
+      why = "no logon script: set to the shared batch";
     } else {
       hasScript = TRUE;
       const char* pieces[] = {"Qel", name, ".bat", nullptr};
@@ -108,12 +141,17 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
       // it stays as it is and counts as failed.
       if (!JoinBounded(newPath, sizeof newPath, pieces) || !WriteUserBatch(name, profile, scriptPath)) {
         _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not written, not changed!", name);
+        Tell(decision, RUN_FAILED, "wrapper batch not written", QelGetLastError());
         g_NetApi.NetApiBufferFree(buffer);
         return FALSE;
       }
+      decision.fileAction = FILE_WRITTEN;
+      decision.file = wrapperName;
+      why = "own script chained through its wrapper batch";
     }
   } else {
     if (!BelongsToProduct(scriptPath)) {
+      Tell(decision, RUN_UNCHANGED, "not the product's script");
       g_NetApi.NetApiBufferFree(buffer);
       return TRUE;
     }
@@ -139,8 +177,10 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
         // A wrapper that is there but cannot be read, or a scripts folder
         // that cannot be looked into, may still hold the account's own
         // script: nothing is changed.
+        DWORD error = QelGetLastError();
         _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch %s not readable(%u), not changed!", name,
-                                 batchName, static_cast<unsigned>(QelGetLastError()));
+                                 batchName, static_cast<unsigned>(error));
+        Tell(decision, RUN_FAILED, "wrapper batch not readable", error);
         g_NetApi.NetApiBufferFree(buffer);
         return FALSE;
       }
@@ -148,22 +188,31 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
     if (!isProducts) {
       _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  script %s is not the product's, not changed!", name,
                                batchName);
+      Tell(decision, RUN_UNCHANGED, "not the product's own script: left alone");
       g_NetApi.NetApiBufferFree(buffer);
       return TRUE;
     }
-    if ((info->usri3_flags & UF_SCRIPT) == 0 || !isWrapper) {
-      // new path empty: the shared batch, no wrapper behind the path, or an
-      // account that does not run its script at all
+    if ((info->usri3_flags & UF_SCRIPT) == 0) {
+      why = "logon script not enabled: cleared";
+    } else if (!isWrapper) {
+      // new path empty: the shared batch, or no wrapper behind the path
+      why = isShared ? "on the shared batch: cleared" : "no wrapper batch: cleared";
     } else if (!scriptFound) {
       // A wrapper without its script record names nothing to restore; it is
       // left in place for the administrator.
+      why = "wrapper record missing: cleared";
     } else if (scriptPath[0] != '\0') {
       std::strcpy(newPath, scriptPath);
       hasScript = TRUE;
       deleteWrapper = TRUE;
+      why = "own script restored from its wrapper batch";
     } else {
       deleteWrapper = TRUE;
+      why = "wrapper batch records no script: cleared";
     }
+    // The record keeps a deleted wrapper's text, so that the removal can be
+    // undone.
+    if (deleteWrapper) wrapperText.swap(m_strLastUserBatch);
   }
 
   _NCOvLogUtility::Warning(
@@ -177,6 +226,7 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
 
   wchar_t newPathWide[MAX_PATH];
   if (!AnsiToWide(newPath, newPathWide, MAX_PATH)) {
+    Tell(decision, RUN_FAILED, "script path not convertible");
     g_NetApi.NetApiBufferFree(buffer);
     return FALSE;
   }
@@ -184,14 +234,31 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   info->usri3_script_path = newPathWide;
   if (!install && newPath[0] == '\0') _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  Clear path name!", name);
 
-  BOOL changed = g_NetApi.NetUserSetInfo(nullptr, account, 3, buffer, nullptr) == NERR_Success;
+  NET_API_STATUS written = g_NetApi.NetUserSetInfo(nullptr, account, 3, buffer, nullptr);
+  BOOL changed = written == NERR_Success;
+  DWORD flagsWritten = info->usri3_flags;
   info->usri3_script_path = ownScriptPath;
   g_NetApi.NetApiBufferFree(buffer);
 
   // The wrapper batch goes only once the account no longer names it: after
   // a failed write it still holds the account's own script.
-  if (changed && deleteWrapper && !DeleteBatchFile(batchName))
-    _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not deleted!", name);
+  BOOL wrapperDeleted = FALSE;
+  if (changed && deleteWrapper) {
+    wrapperDeleted = DeleteBatchFile(batchName);
+    if (!wrapperDeleted) _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not deleted!", name);
+  }
+  if (changed) {
+    decision.after = newPath;
+    decision.flagsAfter = flagsWritten;
+    if (wrapperDeleted) {
+      decision.fileAction = FILE_DELETED;
+      decision.file = batchName;
+      decision.fileText = wrapperText.c_str();
+    }
+    Tell(decision, RUN_CHANGED, why);
+  } else {
+    Tell(decision, RUN_FAILED, "account not written", written);
+  }
   return changed;
 }
 
@@ -272,10 +339,17 @@ HRESULT CScriptDeployer::ChangeContainer(const wchar_t* container, BOOL install)
           if (displayName[0] != '\0' && logonName != nullptr && *logonName != L'\0') {
             // Adding skips accounts that already run the product's batch;
             // removing skips those that do not.
+            m_pwszRowDN = ColumnString(dn);
             if (IsScriptedUser(logonName) != install) {
               ReportText(install ? PROGRESS_SET_SCRIPT : PROGRESS_REMOVE_SCRIPT, displayName);
               Count(ChangeScript(logonName, install), &m_nTotal, &m_nSucceeded);
+            } else if (m_pObserver != nullptr) {
+              AccountDecision skipped;
+              std::string name = AnsiString(logonName);
+              skipped.account = name.c_str();
+              Tell(skipped, RUN_SKIPPED, install ? "already on the product's script" : "not the product's script");
             }
+            m_pwszRowDN = nullptr;
           }
           search->FreeColumn(&sam);
         }

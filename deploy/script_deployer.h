@@ -7,7 +7,10 @@
 // them), and reports every step to its progress receiver.
 #pragma once
 
+#include <string>
+
 #include "deploy/progress.h"
+#include "deploy/run_observer.h"
 #include "directory/user_node.h"
 #include "platform/netapi_types.h"
 #include "platform/ports.h"
@@ -43,6 +46,9 @@ class CScriptDeployer {
   // Where the run's message boxes go (copy and delete errors). Without a
   // sink the messages are dropped.
   void SetMessageSink(IMessageSink* sink) { m_pMessages = sink; }
+  // Who hears each account's and each staged file's outcome (the run
+  // record, the what-if listing). Without one nothing is told.
+  void SetObserver(IRunObserver* observer) { m_pObserver = observer; }
 
   // 1 to 99 characters; otherwise FALSE and the old value stays.
   BOOL SetCenterIP(const char* centerIP);
@@ -132,6 +138,14 @@ class CScriptDeployer {
   BOOL BatchFilePath(const char* fileName, char* path, size_t size);
 
   IMessageSink* m_pMessages;
+  IRunObserver* m_pObserver = nullptr;
+  // The distinguished name of the container row being changed, if any.
+  const wchar_t* m_pwszRowDN = nullptr;
+  // The text ReadUserBatch read last (line breaks as LF), kept while an
+  // observer listens: the record keeps a deleted wrapper's text.
+  std::string m_strLastUserBatch;
+  void Tell(AccountDecision& decision, int result, const char* reason, DWORD error = 0);
+  void TellFile(const char* path, int action, BOOL existed, BOOL done, const char* reason);
   // Set once IsCancelled has seen the stop: the stop event is auto-reset and
   // the pause event stays reset, so a second wait would never end.
   BOOL m_bStopped;

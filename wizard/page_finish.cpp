@@ -202,6 +202,10 @@ BOOL CPageFinish::OnQueryCancel() {
 }
 
 int CPageFinish::ReportProgress(int kind, LONG_PTR value) {
+  if (kind == PROGRESS_NOTE) {
+    if (value != 0) m_pView->AppendLine(reinterpret_cast<const char*>(value));
+    return 1;
+  }
   if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_FAILED) return 1;
   if (kind == PROGRESS_SET_RANGE) {
     m_pView->SetRange(static_cast<WORD>(value & 0xFFFF));

@@ -6,15 +6,24 @@
 //
 //   bench_deploy_run [accounts] [any]   ("any": only AnyScriptedUser, after
 //                                         scripts were set on every account)
+//   bench_deploy_run [accounts] record  the adding and removing run without
+//                                       and with the run record, then a
+//                                       what-if of the adding run. Goals:
+//                                       the record adds at most 20 %, the
+//                                       what-if takes under 5 s.
+//   bench_deploy_run [accounts] whatif  only the what-if of the adding run
 #include <sys/resource.h>
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 #include <string>
 
+#include "deploy/run_record.h"
 #include "deploy/script_deployer.h"
+#include "deploy/what_if.h"
 #include "directory/user_node.h"
 #include "log/log_utility.h"
 #include "platform/domain/domain_directory.h"
@@ -67,6 +76,8 @@ size_t CountWrappers(const HostTestEnv& env) {
 int Main(int argc, char** argv) {
   int accounts = argc > 1 ? std::atoi(argv[1]) : 100000;
   bool anyOnly = argc > 2 && std::string(argv[2]) == "any";
+  bool recordMode = argc > 2 && std::string(argv[2]) == "record";
+  bool whatIfOnly = argc > 2 && std::string(argv[2]) == "whatif";
   HostTestEnv env;
   env.MakeDirectory(kScriptsDir);
   env.WriteFile("C:\\Program Files\\Orvane\\QelCheck.exe", std::string(64 * 1024, 'c'));
@@ -115,6 +126,57 @@ int Main(int argc, char** argv) {
   g_pLastUserNode = unit;
 
   bool ok = true;
+  if (recordMode || whatIfOnly) {
+    // One run: wall seconds, or a negative number when it failed.
+    auto timed = [&](const char* label, BOOL install, bool record, bool whatIf) {
+      TheWizardState().RemoveWhenExist = !install;
+      CountingPage page;
+      auto begin = std::chrono::steady_clock::now();
+      double cpuBegin = CpuSeconds();
+      std::unique_ptr<ScopedWhatIf> scope;
+      if (whatIf) scope.reset(new ScopedWhatIf);
+      CScriptDeployer engine;
+      engine.Init(&page, nullptr, nullptr);
+      engine.SetCenterIP("192.168.1.10");
+      engine.SetPackagePath("C:\\Packages\\QelSetup.exe");
+      RunRecord runRecord(install ? "add" : "remove", engine.m_szComputerName);
+      if (record && runRecord.Open("C:\\")) engine.SetObserver(&runRecord);
+      BOOL result = engine.ChangeAllScript(nullptr, install);
+      scope.reset();
+      bool flushed = whatIf || store.Flush(&error);
+      double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
+      std::printf("%-22s %9.2f %9.2f %12.0f %10.1f %12s %s\n", label, seconds, CpuSeconds() - cpuBegin,
+                  engine.m_nTotal / seconds, PeakKilobytes() / 1024.0,
+                  record ? (std::to_string(env.ReadFile(runRecord.Path()).size() / 1024) + " KB").c_str() : "-",
+                  page.result.c_str());
+      bool good = result && flushed && engine.m_nSucceeded == accounts && (!record || runRecord.LostRows() == 0);
+      return good ? seconds : -1.0;
+    };
+    if (whatIfOnly) {
+      double whatIf = timed("what-if add", TRUE, false, true);
+      std::printf("what-if %.2f s (goal under 5 s)\n", whatIf);
+      ClearUserNodes();
+      return whatIf > 0 ? 0 : 1;
+    }
+    // A first pair makes the folder's files once: creating files where many
+    // were just deleted costs the file system more than in an empty folder,
+    // so the runs compared all come after it. The runs with the record stand
+    // between two without.
+    if (timed("add (warm-up)", TRUE, false, false) < 0 || timed("remove (warm-up)", FALSE, false, false) < 0) return 1;
+    double add1 = timed("add", TRUE, false, false);
+    double remove1 = timed("remove", FALSE, false, false);
+    double addRecord = timed("add + record", TRUE, true, false);
+    double removeRecord = timed("remove + record", FALSE, true, false);
+    double add2 = timed("add", TRUE, false, false);
+    double remove2 = timed("remove", FALSE, false, false);
+    double whatIf = timed("what-if add", TRUE, false, true);
+    double add = (add1 + add2) / 2, remove = (remove1 + remove2) / 2;
+    std::printf("record: add %+.1f %%, remove %+.1f %% against the mean of the runs around it (goal at most +20 %%);"
+                " what-if %.2f s (goal under 5 s)\n",
+                (addRecord / add - 1) * 100, (removeRecord / remove - 1) * 100, whatIf);
+    ClearUserNodes();
+    return add1 > 0 && add2 > 0 && remove1 > 0 && remove2 > 0 && addRecord > 0 && removeRecord > 0 && whatIf > 0 ? 0 : 1;
+  }
   for (BOOL install : {TRUE, FALSE}) {
     if (anyOnly) break;
     TheWizardState().RemoveWhenExist = !install;

@@ -120,8 +120,9 @@ run() {  # run OPERATION ARGS... (Samba reached as $mode)
   # container in an order of its own, so the lines are compared as sets.
   grep -q "^qel-deploy: [0-9]* directory requests$" "$work/$op.samba.out" ||
     fail "$op on Samba did not print its directory requests"
-  if ! diff -u <(sort "$work/$op.store.out") <(grep -v " directory requests$" "$work/$op.samba.out" | sort) \
-      > "$work/$op.diff"; then
+  # The record each run names lies in its own world.
+  if ! diff -u <(grep -v '^Run record: ' "$work/$op.store.out" | sort) \
+    <(grep -v '^Run record: ' "$work/$op.samba.out" | grep -v " directory requests$" | sort) > "$work/$op.diff"; then
     fail "$op: the runs printed different lines (store -, Samba +)"
     cat "$work/$op.diff" >&2
   fi
@@ -174,6 +175,45 @@ smb ls > "$work/zh-ls.out"
 grep -qF "Qel王芳.bat" "$work/zh-ls.out" && fail "Qel王芳.bat is still listed over SMB"
 grep -qF "登录.bat" "$work/zh-ls.out" || fail "登录.bat is gone from the share"
 
+# What-if, record and undo on the controller (as root, in its database): a
+# what-if writes nothing and lists what the run then does; undo of the add
+# run and of the remove run gives the accounts and the NETLOGON folder back.
+samba_snapshot() {  # samba_snapshot NAME
+  accounts samba > "$work/$1.accounts"
+  rm -rf "$work/$1.netlogon" && cp -a "$netlogon" "$work/$1.netlogon"
+}
+samba_same() {  # samba_same A B WHEN
+  diff -u "$work/$1.accounts" "$work/$2.accounts" > "$work/same.diff" || { fail "$3: accounts differ"; cat "$work/same.diff" >&2; }
+  diff -r "$work/$1.netlogon" "$work/$2.netlogon" > "$work/same.diff" || { fail "$3: NETLOGON differs"; cat "$work/same.diff" >&2; }
+}
+samba_deploy() { "$deploy" --samba "$conf" --root "$samba_root" "$@"; }
+for op in add remove; do
+  args=("${selection[@]}")
+  [ "$op" = add ] && args+=(--center-ip 192.168.1.10 --package 'C:\Packages\QelSetup.exe')
+  samba_snapshot "$op.before"
+  samba_deploy "$op" "${args[@]}" --what-if > "$work/$op.whatif.out" 2>&1 || fail "$op what-if on Samba: status $?"
+  samba_snapshot "$op.whatif"
+  samba_same "$op.before" "$op.whatif" "$op what-if on Samba"
+  samba_deploy "$op" "${args[@]}" > "$work/$op.run.out" 2>&1 || fail "$op on Samba: status $?"
+  record=$(ls -t "$samba_root"/C/ProgramData/Orvane/Qel/Log/QelScript-*.csv | head -n 1)
+  diff -u <(python3 "$here/tests/e2e/record_lines.py" --whatif "$work/$op.whatif.out") \
+    <(python3 "$here/tests/e2e/record_lines.py" "$record") > "$work/$op.lines.diff" ||
+    { fail "$op on Samba: the what-if and the run's record differ"; cat "$work/$op.lines.diff" >&2; }
+  [ -s "$work/$op.lines.diff" ] || [ "$(python3 "$here/tests/e2e/record_lines.py" "$record" | wc -l)" -ge 5 ] ||
+    fail "$op on Samba: the record has fewer than five accounts"
+  samba_snapshot "$op.after"
+  cmp -s "$work/$op.before.accounts" "$work/$op.after.accounts" && fail "$op on Samba changed no account"
+  samba_deploy undo "$record" > "$work/$op.undo.out" 2>&1 || fail "undo of $op on Samba: status $? ($(tail -n 3 "$work/$op.undo.out"))"
+  samba_snapshot "$op.undone"
+  samba_same "$op.before" "$op.undone" "undo of $op on Samba"
+  # The removal starts from the added state.
+  [ "$op" = add ] && samba_deploy add "${args[@]}" > /dev/null 2>&1
+done
+# Undoing the removal brought the added state back; a removal ends it.
+samba_deploy remove "${selection[@]}" --remove-when-exist > /dev/null 2>&1 || fail "the last removal on Samba failed"
+samba_snapshot final
+samba_same add.before final "add, remove, undo, add, remove, undo, remove on Samba"
+
 # The terminal wizard on the controller: the start-up gate lets it in (its
 # computer name is the controller's), the user page shows the directory, and
 # the run changes the two accounts chosen there.
@@ -185,7 +225,7 @@ echo "Orvane Qel install package" > "$wizard_root/C/pkg/QelSetup.exe"
 printf 'add\nnext\nswalker;rscott\nn\nnext\n\nC:\\pkg\\QelSetup.exe\nnext\n10.1.2.3\n\nnext\nfinish\n' |
   QEL_HOST_ROOT=$wizard_root timeout 120 "$wizard" --samba "$conf" --kerberos > "$work/wizard.out" 2>&1 ||
   fail "the terminal wizard failed: $(tail -n 5 "$work/wizard.out")"
-grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/wizard.out" || fail "the wizard's run did not complete"
+grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/wizard.out" || { fail "the wizard's run did not complete"; tail -n 12 "$work/wizard.out" >&2; }
 grep -qF "Sales" "$work/wizard.out" || fail "the wizard's user page did not show the directory"
 accounts samba > "$work/samba.tsv"
 grep -qP '^swalker\tQelswalker.bat\t' "$work/samba.tsv" || fail "the wizard did not give swalker its wrapper"

@@ -30,6 +30,16 @@ printf '' | timeout 60 "$prog" --rehearse "$sample" "$reh" >"$work/cancel.out" 2
 grep -q "the wizard is cancelled" "$work/cancel.out" || fail "no cancel on the end of the input"
 [ -z "$(ls -A "$reh/C/NETLOGON")" ] || fail "a cancelled wizard staged files"
 
+# What-if: the progress step lists each account's change and writes nothing.
+printf 'add\nnext\nbackupop;rscott\nn\nnext\n10.1.2.3\nC:\\pkg\\QelSetup.exe\nwhatif\nfinish\n' |
+  timeout 60 "$prog" --rehearse "$sample" "$reh" >"$work/whatif.out" 2>&1 || fail "what-if run failed"
+grep -qF '    backupop: "logon.bat" -> "Qelbackupop.bat", wrapper Qelbackupop.bat written; changed:' "$work/whatif.out" ||
+  fail "the what-if does not list backupop: $(cat "$work/whatif.out")"
+grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/whatif.out" || fail "the what-if has no result line"
+grep -q "^What if: nothing was changed.$" "$work/whatif.out" || fail "the what-if does not end with its line"
+[ -z "$(ls -A "$reh/C/NETLOGON")" ] || fail "a what-if staged files"
+[ -z "$(find "$reh" -name 'QelScript-*.csv')" ] || fail "a what-if wrote a run record"
+
 # Add: two accounts; on the parameters page Next refuses the address
 # 0.0.0.0, Test asks a center stand-in on 127.0.0.1, then the address
 # 10.1.2.3 is given; the run, Finish.
@@ -58,6 +68,9 @@ grep -qF "[Success! The IP address you input is the system center address!]" "$w
   fail "Test did not find the center stand-in: $(cat "$work/add.out")"
 grep -q "10.1.2.3" "$reh/C/NETLOGON/SetupSet.ini" || fail "SetupSet.ini lacks the address given after the test"
 grep -q "^Completed, total: 2 , Succeed: 2.$" "$work/add.out" || fail "add run did not complete: $(cat "$work/add.out")"
+grep -q '^Run record: C:\\ProgramData\\Orvane\\Qel\\Log\\QelScript-[0-9]\{8\}-[0-9]\{6\}\.csv$' "$work/add.out" ||
+  fail "the add run does not name its record"
+grep -q '^backupop' <(find "$reh" -name 'QelScript-*.csv' -exec cut -d, -f4 {} +) || fail "the run record lacks backupop"
 # Accounts picked in the tree are listed by their display names.
 grep -q "^    Backup Operator$" "$work/add.out" || fail "item lines are not indented by four spaces"
 for f in QelCheck.exe QelSetup.exe QelInstall.bat SetupSet.ini Qelbackupop.bat; do

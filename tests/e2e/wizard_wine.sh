@@ -140,6 +140,11 @@ run_wizard() {
     [ -f "$netlogon/$f" ] || fail "$tag: $f missing from NETLOGON"
   done
   cmp -s "$netlogon/QelSetup.exe" "$work/pkg/QelSetup.exe" || fail "$tag: staged package differs"
+  # The run's record beside the log names the accounts it changed.
+  local record
+  record=$(find "$WINEPREFIX/drive_c/ProgramData/Orvane/Qel/Log" -name 'QelScript-*.csv' -newer "$netlogon/QelCheck.exe" \
+    -exec grep -l '^[^,]*,add,[^,]*,backupop,' {} + 2>/dev/null | head -n 1 || true)
+  [ -n "$record" ] || fail "$tag: no run record of this run with backupop"
   grep -q "10.1.2.3" "$netlogon/SetupSet.ini" || fail "$tag: SetupSet.ini lacks the center address"
   grep -qi "logon.bat" "$netlogon/Qelbackupop.bat" || fail "$tag: the wrapper does not call the previous script"
   local domain=$reh/domain.ldif

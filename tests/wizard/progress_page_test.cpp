@@ -118,6 +118,21 @@ TEST(ProgressReport, ARefusedRunShowsItsReasonInsteadOfCompleted) {
   EXPECT_EQ(p.view.bar.Pos(), 0);
 }
 
+// The runner's own lines (the record's path, what-if details) after the
+// result: as given, with no step of the bar and no change of the label.
+TEST(ProgressReport, NotesAreLinesOfTheirOwn) {
+  Page p;
+  p.page.ReportProgress(PROGRESS_DONE, Text(", total: 1 , Succeed: 1."));
+  int position = p.view.bar.Pos();
+  p.page.ReportProgress(PROGRESS_NOTE, Text("Run record: C:\\Log\\QelScript-20260101-100000.csv"));
+  p.page.ReportProgress(PROGRESS_NOTE, 0);
+  std::vector<std::string> expected = {"Completed, total: 1 , Succeed: 1.",
+                                       "Run record: C:\\Log\\QelScript-20260101-100000.csv"};
+  EXPECT_EQ(p.view.Lines(), expected);
+  EXPECT_EQ(p.view.action, "Completed, total: 1 , Succeed: 1.");
+  EXPECT_EQ(p.view.bar.Pos(), position);
+}
+
 TEST(ProgressReport, RangeIsUnsigned16BitAndPositionTheLowWordSigned) {
   Page p;
   p.page.ReportProgress(PROGRESS_SET_RANGE, 0x1FFFF);  // only the low word: 65535

@@ -6,7 +6,14 @@
 //              [--center-ip A.B.C.D] [--package PATH]
 //              [--no-copy-when-exist] [--remove-when-exist]
 //              [--codepage 1252|936]
-//   qel-deploy (--domain FILE | --samba SMBCONF ...) --list
+//   qel-deploy (--domain FILE | --samba SMBCONF ...) --list [--json]
+//   qel-deploy ... add|remove ... --what-if [--json]
+//   qel-deploy (--domain FILE | --samba SMBCONF ...) --root DIR undo RECORD.csv [--what-if] [--json]
+//
+// --what-if runs the engine over ports that remember every write instead of
+// making it, and lists each account's script path before and after and each
+// file the run would write or delete. Every real run writes a run record
+// (CSV) beside the log; undo puts back what a record shows changed.
 //
 // The code page is the ANSI code page of the run (names of files, their
 // contents); without --codepage it is the locale's (936 for Chinese).
@@ -44,6 +51,7 @@
 
 #include "deploy/script_deployer.h"
 #include "deploy/text_util.h"
+#include "tools/deploy-cli/run_extras.h"
 #include "directory/user_node.h"
 #include "log/log_utility.h"
 #include "platform/domain/domain_directory.h"
@@ -66,7 +74,9 @@ const char kUsage[] =
     "usage: qel-deploy DOMAIN --root DIR (add|remove) [--user ACCOUNT]... [--container DN]...\n"
     "                  [--center-ip A.B.C.D] [--package PATH] [--no-copy-when-exist] [--remove-when-exist]\n"
     "                  [--codepage 1252|936]\n"
-    "       qel-deploy DOMAIN --list\n"
+    "       qel-deploy DOMAIN --list [--json]\n"
+    "       qel-deploy DOMAIN --root DIR undo RECORD.csv [--what-if] [--json]\n"
+    "       add, remove and undo take --what-if (change nothing, list what would be done) and --json\n"
     "DOMAIN: --domain FILE | --samba SMBCONF [--kerberos] [--server HOST]\n";
 
 struct Options {
@@ -84,6 +94,9 @@ struct Options {
   bool removeWhenExist = false;
   bool list = false;
   unsigned codePage = 0;  // 0: the locale's
+  bool whatIf = false;
+  bool json = false;
+  std::string undo;  // the record to undo
 };
 
 bool Fail(const std::string& message) {
@@ -147,6 +160,13 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->codePage = static_cast<unsigned>(std::stoul(text));
     } else if (arg == "--list") {
       options->list = true;
+    } else if (arg == "--what-if") {
+      options->whatIf = true;
+    } else if (arg == "--json") {
+      options->json = true;
+    } else if (arg == "undo") {
+      if (options->operation != OP_NONE || !options->undo.empty()) return Fail("give one operation, add, remove or undo");
+      if (!value(&options->undo)) return false;
     } else if (arg == "add" || arg == "remove") {
       if (options->operation != OP_NONE) return Fail("give one operation, add or remove");
       options->operation = arg == "add" ? OP_INSTALL : OP_UNINSTALL;
@@ -160,8 +180,15 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   if (options->domain.empty() == options->samba.empty()) return Fail("give the domain: --domain FILE or --samba SMBCONF");
   if (options->samba.empty() && (options->kerberos || !options->server.empty()))
     return Fail("--kerberos and --server belong to --samba");
-  if (options->list) return true;
+  if (options->list) return !options->whatIf || Fail("--what-if belongs to add, remove and undo");
   if (options->root.empty()) return Fail("--root is required");
+  if (!options->undo.empty()) {
+    if (!options->users.empty() || !options->containers.empty() || !options->centerIP.empty() ||
+        !options->package.empty() || options->noCopyWhenExist || options->removeWhenExist)
+      return Fail("undo takes only the record (and --what-if, --json)");
+    return true;
+  }
+  if (options->json && !options->whatIf) return Fail("--json belongs to --list and --what-if");
   if (options->operation == OP_NONE) return Fail("give the operation: add or remove");
   if (options->operation == OP_UNINSTALL && (!options->centerIP.empty() || !options->package.empty()))
     return Fail("--center-ip and --package belong to add");
@@ -177,7 +204,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
 
 // "name<TAB>script path" for every account, in RID order, as the account
 // calls list and read them.
-bool ListAccounts() {
+bool ListAccounts(bool json) {
   IAccountStore& accounts = *Ports().accounts;
   DWORD index = 0;
   for (;;) {
@@ -191,11 +218,16 @@ bool ListAccounts() {
     for (DWORD i = 0; i < returned; ++i) {
       LPBYTE info = nullptr;
       std::string script;
+      DWORD flags = users[i].usri1_flags;
       if (accounts.NetUserGetInfo(nullptr, users[i].usri1_name, 3, &info) == NERR_Success) {
         script = WideToUtf8(reinterpret_cast<USER_INFO_3*>(info)->usri3_script_path);
+        flags = reinterpret_cast<USER_INFO_3*>(info)->usri3_flags;
         accounts.NetApiBufferFree(info);
       }
-      std::printf("%s\t%s\n", WideToUtf8(users[i].usri1_name).c_str(), script.c_str());
+      if (json)
+        std::printf("%s\n", AccountListJson(WideToUtf8(users[i].usri1_name), script, flags).c_str());
+      else
+        std::printf("%s\t%s\n", WideToUtf8(users[i].usri1_name).c_str(), script.c_str());
       index = users[i].usri1_next_index;
     }
     if (buffer != nullptr) accounts.NetApiBufferFree(buffer);
@@ -348,9 +380,14 @@ std::string ToTerminal(const char* ansi) {
 class TerminalPage : public IProgressReceiver, public IMessageSink {
  public:
   TerminalPage() : tty_(isatty(STDERR_FILENO) != 0) {}
+  // Machine-readable output: the list lines give way to the JSON objects.
+  void SetQuiet() {
+    quiet_ = true;
+    tty_ = false;
+  }
 
   int ReportProgress(int kind, LONG_PTR value) override {
-    if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_FAILED) return 1;
+    if (kind < PROGRESS_SET_RANGE || kind > PROGRESS_FAILED || quiet_) return 1;
     if (kind == PROGRESS_SET_RANGE) {
       range_ = static_cast<int>(value & 0xFFFF);
       return 1;
@@ -411,6 +448,7 @@ class TerminalPage : public IProgressReceiver, public IMessageSink {
   }
 
   bool tty_;
+  bool quiet_ = false;
   bool drawn_ = false;
   int range_ = 100;
   int position_ = 0;
@@ -487,7 +525,7 @@ int Main(int argc, char** argv) {
   }
   Ports().accounts = accounts;
   Ports().directory = directoryPort;
-  if (options.list) return ListAccounts() ? 0 : 1;
+  if (options.list) return ListAccounts(options.json) ? 0 : 1;
 
   if (!options.domain.empty() && access(config.registryFile.c_str(), R_OK) != 0) {
     Fail("no registry file " + config.registryFile + " in the root");
@@ -510,6 +548,14 @@ int Main(int argc, char** argv) {
     Fail("the account entry points cannot be loaded");
     return 1;
   }
+  if (!options.undo.empty()) {
+    int status = RunUndo(options.undo, options.whatIf, options.json, config);
+    if (store && !options.whatIf && !store->Flush(&error)) {
+      Fail("cannot write the domain: " + error.ToString());
+      status = 1;
+    }
+    return status;
+  }
   if (!BuildSelection(namingContext, options)) return 2;
   if (!options.package.empty() && Files().GetFileAttributesA(options.package.c_str()) == INVALID_FILE_ATTRIBUTES) {
     Fail("no install package " + options.package);
@@ -528,11 +574,20 @@ int Main(int argc, char** argv) {
   HANDLE pause = Sync().CreateEventA(TRUE, TRUE, nullptr);
   HANDLE stop = Sync().CreateEventA(FALSE, FALSE, nullptr);
   TerminalPage page;
+  if (options.json) page.SetQuiet();
+  // A what-if run swaps in ports that write nothing; a real run keeps its
+  // record beside the log.
+  RunExtras extras(options.operation == OP_INSTALL ? "add" : "remove", options.whatIf, options.json, config);
   CScriptDeployer engine;
   engine.SetMessageSink(&page);
   if (!engine.Init(&page, stop, pause)) Fail("warning: the controller could not be fully initialised");
   engine.SetCenterIP(state.m_strCenterIP.c_str());
   engine.SetPackagePath(state.m_strPackagePath.c_str());
+  if (!extras.Begin(engine.m_szComputerName)) {
+    ClearUserNodes();
+    return 1;
+  }
+  engine.SetObserver(extras.observer());
 
   // Ctrl-C is taken by this thread, as the page takes its close command.
   sigset_t interrupt;
@@ -561,12 +616,13 @@ int Main(int argc, char** argv) {
   Sync().CloseHandle(pause);
   Sync().CloseHandle(stop);
   page.ClearBar();
+  extras.End(engine.m_nTotal, engine.m_nSucceeded);
 
   int status = 0;
   if (!worker.result) status = 1;
   else if (stopped) status = 130;
   else if (engine.m_nSucceeded != engine.m_nTotal) status = 3;
-  if (store && !store->Flush(&error)) {
+  if (store && !options.whatIf && !store->Flush(&error)) {
     Fail("cannot write the domain: " + error.ToString());
     status = 1;
   }

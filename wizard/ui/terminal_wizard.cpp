@@ -11,6 +11,7 @@
 #include "res/dialog_texts.h"
 #include "res/resource.h"
 #include "res/string_table.h"
+#include "wizard/deploy_runner.h"
 #include "wizard/ui/page3_presets.h"
 #include "wizard/ui/terminal_page3.h"
 
@@ -259,6 +260,14 @@ void RunTerminalWizard(TerminalConsole& console, const FrontEndOptions& options,
     }
     if (line.empty() || line == "next") {
       flow.Next();
+    } else if (line == "whatif") {
+      // The progress step runs as a what-if: the same run, writing nothing.
+      WhatIfRequested() = true;
+      flow.Next();
+      if (flow.IsClosed() || flow.Current()->DialogId() != IDD_PAGE_FINISH) {
+        WhatIfRequested() = false;
+        console.Print("(\"whatif\" is answered on the last page before the run)");
+      }
     } else if (line == "back") {
       flow.Back();
     } else if (line == "cancel") {

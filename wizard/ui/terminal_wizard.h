@@ -11,6 +11,9 @@
 //                      probes it and asks again), then the package path
 //                      (see terminal_page3.h)
 //   after each page    "next", "back" or "cancel"               [next]
+//                      or, before the run, "whatif": the progress step lists
+//                      what the run would do, account by account, and
+//                      writes nothing
 //   progress page      the list lines are printed as they come; Ctrl+C asks
 //                      whether to stop ("y" or "n" [n]); when the run has
 //                      ended, "finish" (or the end of the input) closes
