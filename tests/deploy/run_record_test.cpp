@@ -41,7 +41,9 @@ class RecordTest : public ::testing::Test {
     ClearUserNodes();
     TheWizardState() = WizardState();
     world_.env().WriteFile(kPackage, "package bytes");
-    world_.env().WriteFile(world_.ScriptsFile("Qelkim.bat"), "@ECHO OFF\r\nREM nothing recorded\r\n");
+    world_.env().WriteFile(world_.ScriptsFile("Qelkim.bat"),
+                           "@ECHO OFF\r\nREM Please don't Change this batch file.\r\n"
+                           "REM otherwise, maybe can't restore script file !\r\n");
     USER_NODE* unit = NewUserNode("Sales", L"OU=Sales,DC=test,DC=lan", nullptr, OUType);
     unit->bSelected = TRUE;
     g_UserNodeHead.pNext = unit;
@@ -159,7 +161,7 @@ TEST_F(RecordTest, RecordHasARowForEachDecision) {
   EXPECT_EQ(restored->after + " " + restored->fileAction + " " + restored->reason,
             "logon.bat deleted own script restored from its wrapper batch");
   EXPECT_NE(restored->fileText.find("REM szScriptPath = logon.bat\n"), std::string::npos);
-  EXPECT_EQ(Row(rows, "ann")->reason, "no wrapper batch: cleared");
+  EXPECT_EQ(Row(rows, "ann")->reason, "on the shared batch: cleared");
   EXPECT_EQ(Row(rows, "kim")->reason, "wrapper record missing: cleared");
 }
 
