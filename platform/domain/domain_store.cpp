@@ -93,7 +93,7 @@ struct DomainStore::Model {
   std::unordered_map<std::wstring, uint32_t> groups;  // folded sAMAccountName (or cn) of groups
   std::vector<uint32_t> accountsByRid;
   std::vector<std::wstring> attributeNames;
-  std::unordered_map<std::wstring, uint16_t> attributeIds;  // folded name
+  std::unordered_map<std::wstring, uint32_t> attributeIds;  // folded name
   std::map<uint32_t, std::vector<std::string>> comments;    // comment lines before an object
   std::vector<std::string> trailingComments;
   std::wstring netbios, controller, dns, namingContext;
@@ -103,31 +103,31 @@ struct DomainStore::Model {
     for (const wchar_t* name : kKnownAttributes) AttributeIdFor(name);
   }
 
-  uint16_t AttributeIdFor(const std::wstring& name) {
+  uint32_t AttributeIdFor(const std::wstring& name) {
     std::wstring folded = FoldCase(name);
     auto it = attributeIds.find(folded);
     if (it != attributeIds.end()) return it->second;
-    uint16_t id = static_cast<uint16_t>(attributeNames.size());
+    uint32_t id = static_cast<uint32_t>(attributeNames.size());
     attributeNames.push_back(name);
     attributeIds.emplace(folded, id);
     return id;
   }
 
-  static DirAttribute* Find(DirObject& object, uint16_t id) {
+  static DirAttribute* Find(DirObject& object, uint32_t id) {
     for (DirAttribute& a : object.attributes)
       if (a.name == id) return &a;
     return nullptr;
   }
-  static const DirAttribute* Find(const DirObject& object, uint16_t id) {
+  static const DirAttribute* Find(const DirObject& object, uint32_t id) {
     for (const DirAttribute& a : object.attributes)
       if (a.name == id) return &a;
     return nullptr;
   }
-  static const std::wstring& First(const DirObject& object, uint16_t id) {
+  static const std::wstring& First(const DirObject& object, uint32_t id) {
     const DirAttribute* a = Find(object, id);
     return a && !a->all().empty() ? a->all()[0] : kEmpty;
   }
-  static void Set(DirObject& object, uint16_t id, const std::wstring& value) {
+  static void Set(DirObject& object, uint32_t id, const std::wstring& value) {
     DirAttribute* a = Find(object, id);
     if (value.empty()) {
       if (a) object.attributes.erase(object.attributes.begin() + (a - object.attributes.data()));
@@ -182,6 +182,7 @@ struct DomainStore::Model {
   };
   std::vector<Orphan> orphans;  // objects whose parent had not been read yet
   std::set<std::vector<std::wstring>> sharedValues;  // see DirAttribute::shared
+  std::vector<uint32_t> slot;  // Add's attribute positions by id, zero between records
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
   void WriteLdif(std::string* out, std::FILE* sink) const;
@@ -240,20 +241,23 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
     root = index;
   }
   for (LdifAttribute& attr : entry.attributes) {
-    uint16_t id = AttributeIdFor(Utf8ToWide(attr.name));
+    uint32_t id = AttributeIdFor(Utf8ToWide(attr.name));
     if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
     if (id == kAttrUserAccountControl) {
       unsigned long flags;
       if (!ParseUInt32(attr.value, &flags))
         return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
     }
-    DirAttribute* a = Find(object, id);
-    if (!a) {
+    // slot[id] is one more than the attribute's position in this object,
+    // so a record with many distinct attributes is read in linear time.
+    if (slot.size() <= id) slot.resize(attributeNames.size(), 0);
+    if (slot[id] == 0) {
       object.attributes.push_back(DirAttribute{id, {}});
-      a = &object.attributes.back();
+      slot[id] = static_cast<uint32_t>(object.attributes.size());
     }
-    a->values.push_back(Utf8ToWide(attr.value));
+    object.attributes[slot[id] - 1].values.push_back(Utf8ToWide(attr.value));
   }
+  for (const DirAttribute& a : object.attributes) slot[a.name] = 0;
   object.attributes.shrink_to_fit();
   for (DirAttribute& a : object.attributes) {
     if (a.name == kAttrObjectClass || a.name == kAttrObjectCategory) {
@@ -325,7 +329,7 @@ bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string
     if (it == byKey.end() || !objects[it->second].account)
       return Fail(error, file, number, "the journal names an unknown account \"" + dnText + "\"");
     DirObject& object = objects[it->second];
-    std::vector<std::pair<uint16_t, std::wstring>> changes;
+    std::vector<std::pair<uint32_t, std::wstring>> changes;
     while (in >> item) {
       size_t eq = item.find('=');
       std::string value;
@@ -333,7 +337,12 @@ bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string
         return Fail(error, file, number, "malformed journal line");
       std::wstring wide;
       if (!Utf8ToWide(value, &wide)) return Fail(error, file, number, "a journal value is not UTF-8 text");
-      uint16_t id = AttributeIdFor(Utf8ToWide(item.substr(0, eq)));
+      // A change becomes a line of the file when it is rewritten: it passes
+      // the checks of a file line, or the rewritten file would not load.
+      std::string name = item.substr(0, eq), reason;
+      if (!CheckLdifAttributeName(name, &reason) || !CheckLdifValue(name, value, &reason))
+        return Fail(error, file, number, reason);
+      uint32_t id = AttributeIdFor(Utf8ToWide(name));
       if (id == kAttrObjectClass || id == kAttrSamAccountName || id == kAttrIsDeleted ||
           id == kAttrDistinguishedName)
         return Fail(error, file, number, "the journal may not change \"" + item.substr(0, eq) + "\"");
@@ -413,7 +422,9 @@ bool DomainStore::Load(const std::string& path, DomainError* error) {
   bool previousDirty = dirty_;
   model_ = std::move(model);
   path_ = path;
-  dirty_ = exists;  // a leftover journal (even an empty or torn one) is folded in now
+  // A leftover journal (even an empty or torn one) is folded in now, unless
+  // the store only reads: then the files stay as they are.
+  dirty_ = exists && !options_.readOnly;
   if (dirty_ && !FlushLocked(error)) {
     model_ = std::move(previous);
     path_ = previousPath;
@@ -429,7 +440,7 @@ bool DomainStore::Flush(DomainError* error) {
 }
 
 bool DomainStore::FlushLocked(DomainError* error) {
-  if (!dirty_ || path_.empty()) return true;
+  if (!dirty_ || path_.empty() || options_.readOnly) return true;
   const std::string temp = path_ + ".tmp";
   std::FILE* out = std::fopen(temp.c_str(), "wb");
   if (!out) return Fail(error, temp, 0, "cannot create the file: " + std::string(std::strerror(errno)));
@@ -546,9 +557,9 @@ int DomainStore::AttributeId(const std::wstring& name) const {
   return it == model_->attributeIds.end() ? -1 : it->second;
 }
 
-const std::wstring& DomainStore::AttributeName(uint16_t id) const { return model_->attributeNames[id]; }
+const std::wstring& DomainStore::AttributeName(uint32_t id) const { return model_->attributeNames[id]; }
 
-const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint16_t id) const {
+const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint32_t id) const {
   const DirAttribute* a = Model::Find(object, id);
   return a && !a->all().empty() ? &a->all() : nullptr;
 }
@@ -589,6 +600,7 @@ NET_API_STATUS DomainStore::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD l
     return ERROR_INVALID_PARAMETER;
   }
   if (level != 3 && level != 1008 && level != 1009) return ERROR_INVALID_LEVEL;
+  if (options_.readOnly) return ERROR_ACCESS_DENIED;
   uint32_t index = FindAccount(user);
   if (index == kNoObject) return NERR_UserNotFound;
   std::vector<AccountChange> wanted;

@@ -34,6 +34,35 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
 
 }  // namespace
 
+bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
+  if (!ValidAttributeName(name)) {
+    *reason = "syntax error: bad attribute name \"" + name + "\"";
+    return false;
+  }
+  if (AsciiEqualNoCase(name, "dn")) {
+    *reason = "syntax error: second \"dn:\" in one record (blank line missing?)";
+    return false;
+  }
+  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control")) {
+    *reason = "change records are not supported";
+    return false;
+  }
+  return true;
+}
+
+bool CheckLdifValue(const std::string& name, const std::string& value, std::string* reason) {
+  std::wstring check;
+  if (!Utf8ToWide(value, &check)) {
+    *reason = "the value of \"" + name + "\" is not UTF-8 text";
+    return false;
+  }
+  if (value.find('\0') != std::string::npos) {
+    *reason = "the value of \"" + name + "\" holds a NUL character";
+    return false;
+  }
+  return true;
+}
+
 std::string DomainError::ToString() const {
   std::string out = file;
   if (line > 0) out += ":" + std::to_string(line);
@@ -120,10 +149,11 @@ bool LdifReader::Line(const LogicalLine& line) {
   size_t colon = line.text.find(':');
   if (colon == std::string::npos) return Fail(error_, file_, line.line, "syntax error: no \":\" in the line");
   std::string name = line.text.substr(0, colon);
-  if (!ValidAttributeName(name))
-    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + name + "\"");
   std::string value;
   size_t at = colon + 1;
+  std::string reason;
+  if (!ValidAttributeName(name))
+    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + name + "\"");
   if (at < line.text.size() && line.text[at] == ':') {
     if (!Base64Decode(line.text.substr(at + 1), &value))
       return Fail(error_, file_, line.line, "syntax error: bad base64 value of \"" + name + "\"");
@@ -133,11 +163,7 @@ bool LdifReader::Line(const LogicalLine& line) {
     while (at < line.text.size() && line.text[at] == ' ') ++at;
     value = line.text.substr(at);
   }
-  std::wstring check;
-  if (!Utf8ToWide(value, &check))
-    return Fail(error_, file_, line.line, "the value of \"" + name + "\" is not UTF-8 text");
-  if (value.find('\0') != std::string::npos)
-    return Fail(error_, file_, line.line, "the value of \"" + name + "\" holds a NUL character");
+  if (!CheckLdifValue(name, value, &reason)) return Fail(error_, file_, line.line, reason);
 
   if (!open_) {
     if (!seenRecord_ && AsciiEqualNoCase(name, "version")) {
@@ -154,10 +180,7 @@ bool LdifReader::Line(const LogicalLine& line) {
     current_.comments.swap(pending_);
     return true;
   }
-  if (AsciiEqualNoCase(name, "dn"))
-    return Fail(error_, file_, line.line, "syntax error: second \"dn:\" in one record (blank line missing?)");
-  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control"))
-    return Fail(error_, file_, line.line, "change records are not supported");
+  if (!CheckLdifAttributeName(name, &reason)) return Fail(error_, file_, line.line, reason);
   current_.attributes.push_back(LdifAttribute{name, std::move(value), line.line});
   return true;
 }
@@ -171,7 +194,8 @@ bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument
   // blank continues the one before it.
   LogicalLine logical;
   bool haveLogical = false;
-  size_t pos = 0;
+  // Editors on Windows start UTF-8 files with a byte-order mark.
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   int number = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);

@@ -397,7 +397,9 @@ int Main(int argc, char** argv) {
   config.registryFile = options.root + "/registry.reg";
   DomainError error;
   if (!options.domain.empty()) {
-    store.reset(new DomainStore);
+    DomainStore::Options storeOptions;
+    storeOptions.readOnly = options.list;  // a listing leaves the files as they are
+    store.reset(new DomainStore(storeOptions));
     if (!store->Load(options.domain, &error)) {
       Fail("cannot load the domain: " + error.ToString());
       return 1;
