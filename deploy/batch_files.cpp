@@ -7,6 +7,7 @@
 
 #include "deploy/script_deployer.h"
 #include "deploy/text_util.h"
+#include "log/log_utility.h"
 
 namespace qel {
 
@@ -21,6 +22,14 @@ const char kProfileKey[] = "szProfile = ";
 const char kScriptKey[] = "szScriptPath = ";
 
 bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+
+// A recorded value holding a control character (a CR left by a doubled line
+// end, a TAB, ...) names no script that can exist: it is not restored.
+bool HasControlCharacter(const char* text) {
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != '\0'; ++c)
+    if (*c < 0x20 || *c == 0x7F) return true;
+  return false;
+}
 
 BOOL WriteText(const char* path, const char* text, bool checkClose) {
   IFileStream* stream = Files().OpenStream(path, "w+");
@@ -154,11 +163,18 @@ BOOL CScriptDeployer::ReadUserBatch(const char* account, char* profile, char* sc
     QelSetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
+  char profileValue[MAX_PATH];
+  int profileFound = FindRecord(text, kProfileKey, profileValue, sizeof profileValue);
+  if ((script > 0 && HasControlCharacter(value)) || (profileFound > 0 && HasControlCharacter(profileValue))) {
+    _NCOvLogUtility::Warning("[ReadUserBatch]  %s: a record holds a control character, not restored!", path);
+    QelSetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
   if (script > 0) {
     std::memcpy(scriptPath, value, std::strlen(value) + 1);
     if (scriptFound != nullptr) *scriptFound = TRUE;
   }
-  if (FindRecord(text, kProfileKey, value, sizeof value) > 0) std::memcpy(profile, value, std::strlen(value) + 1);
+  if (profileFound > 0) std::memcpy(profile, profileValue, std::strlen(profileValue) + 1);
   return TRUE;
 }
 

@@ -125,6 +125,26 @@ TEST_F(BatchTest, ReaderFailures) {
   EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("Qeldave.bat")));
 }
 
+TEST_F(BatchTest, ARecordHoldingAControlCharacterIsNotRestored) {
+  // A doubled CR before the line end leaves one CR in the value after the
+  // text-mode read; a TAB or any other control character is as bad.
+  const std::string records[] = {"REM szProfile = p\r\nREM szScriptPath = logon.bat\r\r\n",
+                                 "REM szProfile = p\r\nREM szScriptPath = log\ton.bat\r\n",
+                                 "REM szProfile = p\x1b\r\nREM szScriptPath = logon.bat\r\n"};
+  for (const std::string& text : records) {
+    world_.env().WriteFile(world_.ScriptsFile("Qelhank.bat"), text);
+    char profile[MAX_PATH] = "current";
+    char script[MAX_PATH] = "Qelhank.bat";
+    QelSetLastError(0);
+    EXPECT_FALSE(engine_.ReadUserBatch("hank", profile, script)) << text;
+    EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_STREQ(script, "Qelhank.bat");
+    EXPECT_STREQ(profile, "current");
+    EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("Qelhank.bat")));
+  }
+  EXPECT_NE(world_.LogText().find("control character"), std::string::npos);
+}
+
 TEST_F(BatchTest, LongHandEditedWrapperIsParsedWithinItsFirst1024Bytes) {
   std::string head = "REM szScriptPath = kept.bat\r\n";
   world_.env().WriteFile(world_.ScriptsFile("Qeleve.bat"),
