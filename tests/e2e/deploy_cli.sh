@@ -44,6 +44,28 @@ refused 2 'belong to add' -- remove --user swalker --center-ip 10.1.2.3
 # No QelCheck.exe beside the wizard: the copy fails, no account is changed.
 refused 1 'QelCheck.exe copy error' -- add --user swalker "${package[@]}"
 
+# A registry file that does not parse: its own message with file and line.
+cp "$world/registry.reg" "$world/registry.good"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"a"="open\r\n' > "$world/registry.reg"
+cp "$world/registry.reg" "$world/registry.bad"
+refused 2 'registry.reg, line 4: unterminated string' -- add --user swalker "${package[@]}"
+cmp -s "$world/registry.reg" "$world/registry.bad" || { echo "FAIL: the bad registry file was changed"; failures=$((failures + 1)); }
+cp "$world/registry.good" "$world/registry.reg"
+
+# --list with a journal left beside the file: shown, and both files kept.
+printf 'M %s scriptPath=%s\n' "$(printf 'CN=Alice Smith,OU=Sales,DC=test,DC=lan' | base64 -w0)" \
+  "$(printf 'Qelasmith.bat' | base64 -w0)" > "$world/domain.ldif.journal"
+cp "$world/domain.ldif.journal" "$world/journal.kept"
+status=0
+"$deploy" --domain "$world/domain.ldif" --list > "$world/out.txt" 2>&1 || status=$?
+if [ "$status" != 0 ] || ! grep -q 'Qelasmith.bat' "$world/out.txt" || ! cmp -s "$world/domain.ldif" "$world/original.ldif" ||
+  ! cmp -s "$world/domain.ldif.journal" "$world/journal.kept"; then
+  echo "FAIL: --list with a journal (status $status) showed the wrong scripts or changed the files"
+  cat "$world/out.txt"
+  failures=$((failures + 1))
+fi
+rm -f "$world/domain.ldif.journal"
+
 if [ "$failures" -ne 0 ]; then
   echo "deploy_cli: $failures failure(s)"
   exit 1

@@ -45,6 +45,7 @@
 #include "platform/domain/domain_store.h"
 #include "platform/domain/domain_text.h"
 #include "platform/host/host_ports.h"
+#include "platform/host/registry.h"
 #ifdef QEL_HAVE_SAMBA
 #include "platform/samba/samba_domain.h"
 #endif
@@ -439,6 +440,12 @@ int Main(int argc, char** argv) {
     return 2;
   }
   HostPlatform platform(config);
+  // A registry file that does not parse: its own message, and nothing changed.
+  const std::string registryError = HostRegistryError(*Ports().registry);
+  if (!registryError.empty()) {
+    Fail(registryError);
+    return 2;
+  }
   Ports().accounts = accounts;
   Ports().directory = directoryPort;
 #ifdef QEL_HAVE_SAMBA
