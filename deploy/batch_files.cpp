@@ -96,8 +96,13 @@ BOOL CScriptDeployer::UserBatchPath(const char* account, char* path, size_t size
 
 BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, const char* scriptPath) {
   // A line break inside a value would end its record early and put the rest
-  // on a line of its own, where the logon process would run it.
-  if (HasLineBreak(account) || HasLineBreak(profile) || HasLineBreak(scriptPath)) return FALSE;
+  // on a line of its own, where the logon process would run it; any other
+  // control character makes a record the reader refuses, so the account
+  // could not get its script back.
+  if (HasLineBreak(account) || HasControlCharacter(profile) || HasControlCharacter(scriptPath)) return FALSE;
+  // The reader takes the first "szScriptPath = " of the file: a profile
+  // holding it would be read back as the script.
+  if (std::strstr(profile, kScriptKey) != nullptr) return FALSE;
   char text[kBatchTextSize];
   const char* pieces[] = {"@ECHO OFF\n\n",
                           "REM Please don't Change this batch file.\n",

@@ -170,6 +170,11 @@ TEST_F(BatchTest, TooLongOrMultiLineValuesAreRefusedWhole) {
   // A line break inside a value would become a command of its own.
   EXPECT_FALSE(engine_.WriteUserBatch("gina", "", "logon.bat\r\ndel /q *.*"));
   EXPECT_FALSE(world_.env().FileExists(world_.ScriptsFile("Qelgina.bat")));
+  // A profile holding the script's key word would be read back as the script.
+  EXPECT_FALSE(engine_.WriteUserBatch("gina", "\\\\p\\REM szScriptPath = evil.bat", "logon.bat"));
+  // Nor is any control character written: the reader could not restore it.
+  EXPECT_FALSE(engine_.WriteUserBatch("gina", "", "log\ton.bat"));
+  EXPECT_FALSE(world_.env().FileExists(world_.ScriptsFile("Qelgina.bat")));
   // The wrapper's full path must fit 199 characters.
   EXPECT_FALSE(engine_.WriteUserBatch(std::string(160, 'n').c_str(), "", "logon.bat"));
 }
