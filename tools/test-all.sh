@@ -24,6 +24,8 @@ if ! tools/build.sh host win64 win32; then
 fi
 
 stage "host tests" ctest --test-dir build/host --output-on-failure -j "$(nproc)"
+stage "fuzzing" tools/fuzz.sh
+stage "host tests under ASan+UBSan" tools/test-sanitized.sh
 
 export QEL_WINEPREFIX="$here/build/wineprefix"
 stage "wine prefix" tools/wine-prefix.sh

@@ -113,6 +113,16 @@ struct DomainStore::Model {
     return id;
   }
 
+  // The same for a name as the file spells it; the few names a file uses
+  // are looked up without converting and folding them every time.
+  uint32_t AttributeIdForUtf8(const std::string& name) {
+    auto it = spelledIds.find(name);
+    if (it != spelledIds.end()) return it->second;
+    uint32_t id = AttributeIdFor(Utf8ToWide(name));
+    if (spelledIds.size() < 4096) spelledIds.emplace(name, id);
+    return id;
+  }
+
   static DirAttribute* Find(DirObject& object, uint32_t id) {
     for (DirAttribute& a : object.attributes)
       if (a.name == id) return &a;
@@ -183,6 +193,9 @@ struct DomainStore::Model {
   std::vector<Orphan> orphans;  // objects whose parent had not been read yet
   std::set<std::vector<std::wstring>> sharedValues;  // see DirAttribute::shared
   std::vector<uint32_t> slot;  // Add's attribute positions by id, zero between records
+  std::unordered_map<std::string, uint32_t> spelledIds;  // AttributeIdForUtf8
+  std::wstring lastParentKey;  // the parent Add found last
+  uint32_t lastParent = kNoObject;
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
   void WriteLdif(std::string* out, std::FILE* sink) const;
@@ -226,22 +239,31 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   object.dn = Utf8ToWide(entry.dn);
   std::wstring key = NormalizeDn(object.dn);
   if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
-  if (byKey.count(key)) return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
+  uint32_t index = static_cast<uint32_t>(objects.size());
+  if (!byKey.try_emplace(key, index).second)
+    return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
   if (!DnKeyAtOrBelow(key, contextKey))
     return Fail(error, file, entry.line, Quote(object.dn) + " is outside the domain " + Quote(namingContext));
-  uint32_t index = static_cast<uint32_t>(objects.size());
   if (key != contextKey) {
+    // Records of one container mostly follow each other: the last parent
+    // found is tried before the table.
     std::wstring parentKey = ParentKey(key);
-    auto it = byKey.find(parentKey);
-    if (it == byKey.end())
-      orphans.push_back(Orphan{entry.line, object.dn, parentKey});
-    else
-      object.parent = it->second;
+    if (lastParent != kNoObject && parentKey == lastParentKey) {
+      object.parent = lastParent;
+    } else {
+      auto it = byKey.find(parentKey);
+      if (it == byKey.end()) {
+        orphans.push_back(Orphan{entry.line, object.dn, parentKey});
+      } else {
+        object.parent = lastParent = it->second;
+        lastParentKey.swap(parentKey);
+      }
+    }
   } else {
     root = index;
   }
   for (LdifAttribute& attr : entry.attributes) {
-    uint32_t id = AttributeIdFor(Utf8ToWide(attr.name));
+    uint32_t id = AttributeIdForUtf8(attr.name);
     if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
     if (id == kAttrUserAccountControl) {
       unsigned long flags;
@@ -282,7 +304,6 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   }
   if (!entry.comments.empty()) comments[index] = std::move(entry.comments);
   if (object.parent != kNoObject) objects[object.parent].children.push_back(index);
-  byKey.emplace(std::move(key), index);
   if (object.account) accountsByRid.push_back(index);
   objects.push_back(std::move(object));
   return true;
@@ -301,6 +322,13 @@ bool DomainStore::Model::Finish(const LdifDocument& header, const std::string& f
 }
 
 bool DomainStore::Model::Read(const std::string& text, const std::string& file, DomainError* error) {
+  // Room for every record at once (counted by their "dn:" lines), so the
+  // tables are not rebuilt as they grow.
+  size_t records = 1;
+  for (size_t at = text.find("\ndn:"); at != std::string::npos; at = text.find("\ndn:", at + 4)) ++records;
+  objects.reserve(records);
+  byKey.reserve(records);
+  byName.reserve(records);
   LdifDocument header;
   auto add = [&](LdifEntry& entry, DomainError* e) { return Add(header, entry, file, e); };
   return ReadLdif(text, file, &header, add, error) && Finish(header, file, error);

@@ -52,7 +52,17 @@ void AppendWide(std::wstring* out, uint32_t cp) {
   }
 }
 
+bool IsAscii(const std::string& text) {
+  for (char c : text)
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  return true;
+}
+
 bool Utf8ToWideImpl(const std::string& utf8, std::wstring* out, bool replace) {
+  if (IsAscii(utf8)) {  // the common case, one character per byte
+    out->assign(utf8.begin(), utf8.end());
+    return true;
+  }
   std::wstring wide;
   wide.reserve(utf8.size());
   size_t pos = 0;
@@ -83,6 +93,15 @@ int Base64Value(char c) {
 }  // namespace
 
 bool Utf8ToWide(const std::string& utf8, std::wstring* out) { return Utf8ToWideImpl(utf8, out, false); }
+
+bool IsUtf8(const std::string& text) {
+  if (IsAscii(text)) return true;
+  for (size_t pos = 0; pos < text.size();) {
+    uint32_t cp;
+    if (!DecodeUtf8(text, &pos, &cp)) return false;
+  }
+  return true;
+}
 
 std::wstring Utf8ToWide(const std::string& utf8) {
   std::wstring out;

@@ -51,8 +51,7 @@ bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
 }
 
 bool CheckLdifValue(const std::string& name, const std::string& value, std::string* reason) {
-  std::wstring check;
-  if (!Utf8ToWide(value, &check)) {
+  if (!IsUtf8(value)) {
     *reason = "the value of \"" + name + "\" is not UTF-8 text";
     return false;
   }
