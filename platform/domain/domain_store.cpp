@@ -123,6 +123,34 @@ struct DomainStore::Model {
     return id;
   }
 
+  // NormalizeDn(dn), reusing the key of the part after the first RDN when
+  // that text was seen before: the records of one container share it, and
+  // normalizing is the costly part of a record.
+  std::wstring KeyOf(const std::wstring& dn) {
+    size_t comma = std::wstring::npos;
+    for (size_t i = 0; i < dn.size() && comma == std::wstring::npos; ++i) {
+      if (dn[i] == L'\\') {
+        if (++i >= dn.size()) return NormalizeDn(dn);  // refused there
+      } else if (dn[i] == L',') {
+        comma = i;
+      }
+    }
+    lastRestKey.clear();
+    if (comma == std::wstring::npos) return NormalizeDn(dn);
+    std::wstring first = NormalizeDn(dn.substr(0, comma));
+    if (first.empty()) return first;
+    std::wstring rest(dn, comma + 1);
+    auto known = restKeys.find(rest);
+    if (known != restKeys.end()) {
+      lastRestKey = known->second;
+    } else {
+      lastRestKey = NormalizeDn(rest);
+      if (lastRestKey.empty()) return lastRestKey;
+      if (restKeys.size() < 65536) restKeys.emplace(std::move(rest), lastRestKey);
+    }
+    return first + L"," + lastRestKey;
+  }
+
   static DirAttribute* Find(DirObject& object, uint32_t id) {
     for (DirAttribute& a : object.attributes)
       if (a.name == id) return &a;
@@ -195,6 +223,8 @@ struct DomainStore::Model {
   std::vector<uint32_t> slot;  // Add's attribute positions by id, zero between records
   std::unordered_map<std::string, uint32_t> spelledIds;  // AttributeIdForUtf8
   std::wstring lastParentKey;  // the parent Add found last
+  std::unordered_map<std::wstring, std::wstring> restKeys;  // KeyOf's texts after the first RDN, and their keys
+  std::wstring lastRestKey;  // the key of the parent of KeyOf's last DN, empty for none
   uint32_t lastParent = kNoObject;
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
@@ -237,7 +267,7 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   if (objects.empty() && contextKey.empty() && !Begin(header, entry, file, error)) return false;
   DirObject object;
   object.dn = Utf8ToWide(entry.dn);
-  std::wstring key = NormalizeDn(object.dn);
+  std::wstring key = KeyOf(object.dn);
   if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
   uint32_t index = static_cast<uint32_t>(objects.size());
   if (!byKey.try_emplace(key, index).second)
@@ -247,7 +277,7 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   if (key != contextKey) {
     // Records of one container mostly follow each other: the last parent
     // found is tried before the table.
-    std::wstring parentKey = ParentKey(key);
+    std::wstring parentKey = lastRestKey.empty() ? ParentKey(key) : lastRestKey;
     if (lastParent != kNoObject && parentKey == lastParentKey) {
       object.parent = lastParent;
     } else {
