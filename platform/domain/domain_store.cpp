@@ -222,6 +222,7 @@ struct DomainStore::Model {
   std::set<std::vector<std::wstring>> sharedValues;  // see DirAttribute::shared
   std::vector<uint32_t> slot;  // Add's attribute positions by id, zero between records
   std::unordered_map<std::string, uint32_t> spelledIds;  // AttributeIdForUtf8
+  const std::vector<std::wstring>* lastShared[2] = {nullptr, nullptr};  // objectClass, objectCategory
   std::wstring lastParentKey;  // the parent Add found last
   std::unordered_map<std::wstring, std::wstring> restKeys;  // KeyOf's texts after the first RDN, and their keys
   std::wstring lastRestKey;  // the key of the parent of KeyOf's last DN, empty for none
@@ -313,7 +314,10 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   object.attributes.shrink_to_fit();
   for (DirAttribute& a : object.attributes) {
     if (a.name == kAttrObjectClass || a.name == kAttrObjectCategory) {
-      a.shared = &*sharedValues.insert(std::move(a.values)).first;
+      // Mostly the same values as the record before: tried first.
+      const std::vector<std::wstring>*& last = lastShared[a.name == kAttrObjectClass ? 0 : 1];
+      if (!last || *last != a.values) last = &*sharedValues.insert(std::move(a.values)).first;
+      a.shared = last;
       a.values = std::vector<std::wstring>();
     }
   }

@@ -1,6 +1,7 @@
 #include "platform/domain/domain_text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace qel {
 
@@ -53,8 +54,15 @@ void AppendWide(std::wstring* out, uint32_t cp) {
 }
 
 bool IsAscii(const std::string& text) {
-  for (char c : text)
-    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  const char* p = text.data();
+  size_t n = text.size(), i = 0;
+  for (; i + 8 <= n; i += 8) {  // eight bytes at a time: any high bit?
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & 0x8080808080808080ull) return false;
+  }
+  for (; i < n; ++i)
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
   return true;
 }
 

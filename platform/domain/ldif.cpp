@@ -34,11 +34,8 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
 
 }  // namespace
 
-bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
-  if (!ValidAttributeName(name)) {
-    *reason = "syntax error: bad attribute name \"" + name + "\"";
-    return false;
-  }
+// The names a record may not use, for a name already found valid.
+static bool CheckReservedName(const std::string& name, std::string* reason) {
   if (AsciiEqualNoCase(name, "dn")) {
     *reason = "syntax error: second \"dn:\" in one record (blank line missing?)";
     return false;
@@ -48,6 +45,14 @@ bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
     return false;
   }
   return true;
+}
+
+bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
+  if (!ValidAttributeName(name)) {
+    *reason = "syntax error: bad attribute name \"" + name + "\"";
+    return false;
+  }
+  return CheckReservedName(name, reason);
 }
 
 bool CheckLdifValue(const std::string& name, const std::string& value, std::string* reason) {
@@ -107,7 +112,11 @@ class LdifReader {
     if (!open_) return true;
     open_ = false;
     bool ok = sink_(current_, error_);
-    current_ = LdifEntry();
+    // Emptied rather than replaced: the next record reuses the room.
+    current_.dn.clear();
+    current_.line = 0;
+    current_.attributes.clear();
+    current_.comments.clear();
     return ok;
   }
 
@@ -179,7 +188,7 @@ bool LdifReader::Line(const LogicalLine& line) {
     current_.comments.swap(pending_);
     return true;
   }
-  if (!CheckLdifAttributeName(name, &reason)) return Fail(error_, file_, line.line, reason);
+  if (!CheckReservedName(name, &reason)) return Fail(error_, file_, line.line, reason);
   current_.attributes.push_back(LdifAttribute{name, std::move(value), line.line});
   return true;
 }
