@@ -111,6 +111,7 @@ class LdifReader {
   bool Deliver() {
     if (!open_) return true;
     open_ = false;
+    delivered_ = true;
     bool ok = sink_(current_, error_);
     // Emptied rather than replaced: the next record reuses the room.
     current_.dn.clear();
@@ -127,6 +128,7 @@ class LdifReader {
   LdifEntry current_;
   bool open_ = false;        // a record is being read
   bool seenRecord_ = false;
+  bool delivered_ = false;  // the first record has gone to the sink
   std::vector<std::string> pending_;  // comments waiting for their record
 };
 
@@ -137,7 +139,10 @@ bool LdifReader::Line(const LogicalLine& line) {
       current_.comments.push_back(line.text);
     else
       pending_.push_back(line.text);
-    if (!seenRecord_) {
+    // Comments inside a record are written back before its "dn:" line, so
+    // inside the first record they count as metadata too: the file and its
+    // rewrite name the same domain.
+    if (!delivered_) {
       // "# qel-KEY: VALUE"
       std::string body = line.text.substr(1);
       size_t b = body.find_first_not_of(' ');

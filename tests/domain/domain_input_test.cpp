@@ -61,6 +61,20 @@ TEST(DomainInput, AFileSavedWithAByteOrderMarkLoads) {
   EXPECT_EQ(error.line, 6);
 }
 
+TEST(DomainInput, MetadataInsideTheFirstRecordReadsAsItsRewriteDoes) {
+  // A rewrite puts a record's comments before its "dn:" line, where they are
+  // metadata: the file must mean the same before.
+  const std::string text = "dn: DC=test,DC=lan\n# qel-controller: DC9\nobjectClass: domainDNS\n";
+  DomainStore store;
+  DomainError error;
+  ASSERT_TRUE(store.LoadText(text, "meta.ldif", &error)) << error.ToString();
+  EXPECT_EQ(store.ControllerName(), L"DC9");
+  DomainStore again;
+  ASSERT_TRUE(again.LoadText(store.ToLdif(), "again.ldif", &error)) << error.ToString();
+  EXPECT_EQ(again.ControllerName(), L"DC9");
+  EXPECT_EQ(again.ToLdif(), store.ToLdif());
+}
+
 TEST(DomainInput, AJournalLinePassesTheChecksOfAFileLine) {
   struct Case {
     std::string item;
