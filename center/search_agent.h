@@ -85,7 +85,9 @@ class CSearchAgent {
   // Formats one trace line (at most 1023 characters) for the sink, and for
   // the log with alsoLog. The probe itself never logs.
   void Trace(bool alsoLog, const char* format, ...)
-#if defined(__GNUC__)
+#if defined(__clang__)
+      __attribute__((format(printf, 3, 4)))
+#elif defined(__GNUC__)
       __attribute__((format(gnu_printf, 3, 4)))
 #endif
       ;

@@ -7,6 +7,7 @@
 
 #include "deploy/script_deployer.h"
 #include "deploy/text_util.h"
+#include "log/log_utility.h"
 
 namespace qel {
 
@@ -29,6 +30,14 @@ const char kWrapperComment[] =
 const char kNeedsQuotes[] = " &|<>^()";
 
 bool HasLineBreak(const char* text) { return std::strpbrk(text, "\r\n") != nullptr; }
+
+// A recorded value holding a control character (a CR left by a doubled line
+// end, a TAB, ...) names no script that can exist: it is not restored.
+bool HasControlCharacter(const char* text) {
+  for (const unsigned char* c = reinterpret_cast<const unsigned char*>(text); *c != '\0'; ++c)
+    if (*c < 0x20 || *c == 0x7F) return true;
+  return false;
+}
 
 // A text that is not written and closed completely (a full disk) is a
 // failure: a cut batch would run half its commands at every logon.
@@ -105,8 +114,13 @@ BOOL CScriptDeployer::BatchFilePath(const char* fileName, char* path, size_t siz
 
 BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, const char* scriptPath) {
   // A line break inside a value would end its record early and put the rest
-  // on a line of its own, where the logon process would run it.
-  if (HasLineBreak(account) || HasLineBreak(profile) || HasLineBreak(scriptPath)) return FALSE;
+  // on a line of its own, where the logon process would run it; any other
+  // control character makes a record the reader refuses, so the account
+  // could not get its script back.
+  if (HasLineBreak(account) || HasControlCharacter(profile) || HasControlCharacter(scriptPath)) return FALSE;
+  // The reader takes the first "szScriptPath = " of the file: a profile
+  // holding it would be read back as the script.
+  if (std::strstr(profile, kScriptKey) != nullptr) return FALSE;
   // "sub\run me.cmd" unquoted would run "sub\run" with "me.cmd" as its
   // argument. The record keeps the path as it was, so readers of older
   // wrappers read it back the same.
@@ -203,11 +217,18 @@ BOOL CScriptDeployer::ReadBatchFile(const char* fileName, char* profile, char* s
     QelSetLastError(ERROR_INVALID_DATA);
     return FALSE;
   }
+  char profileValue[MAX_PATH];
+  int profileFound = FindRecord(text, kProfileKey, profileValue, sizeof profileValue);
+  if ((script > 0 && HasControlCharacter(value)) || (profileFound > 0 && HasControlCharacter(profileValue))) {
+    _NCOvLogUtility::Warning("[ReadUserBatch]  %s: a record holds a control character, not restored!", path);
+    QelSetLastError(ERROR_INVALID_DATA);
+    return FALSE;
+  }
   if (script > 0) {
     std::memcpy(scriptPath, value, std::strlen(value) + 1);
     if (scriptFound != nullptr) *scriptFound = TRUE;
   }
-  if (FindRecord(text, kProfileKey, value, sizeof value) > 0) std::memcpy(profile, value, std::strlen(value) + 1);
+  if (profileFound > 0) std::memcpy(profile, profileValue, std::strlen(profileValue) + 1);
   if (isWrapper != nullptr) *isWrapper = std::strstr(text, kWrapperComment) != nullptr;
   return TRUE;
 }

@@ -23,7 +23,9 @@
 
 #include "platform/win_types.h"
 
-#if defined(__GNUC__)
+#if defined(__clang__)
+#define QEL_LOG_FORMAT(fmt, first) __attribute__((format(printf, fmt, first)))
+#elif defined(__GNUC__)
 #define QEL_LOG_FORMAT(fmt, first) __attribute__((format(gnu_printf, fmt, first)))
 #else
 #define QEL_LOG_FORMAT(fmt, first)

@@ -27,6 +27,8 @@ fi
 stage "legacy imports" tools/check-legacy-imports.sh
 
 stage "host tests" ctest --test-dir build/host --output-on-failure -j "$(nproc)"
+stage "fuzzing" tools/fuzz.sh
+stage "host tests under ASan+UBSan" tools/test-sanitized.sh
 
 export QEL_WINEPREFIX="$here/build/wineprefix"
 stage "wine prefix" tools/wine-prefix.sh

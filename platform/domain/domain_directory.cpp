@@ -240,7 +240,7 @@ HRESULT DomainSearch::GetColumn(ADS_SEARCH_HANDLE handle, const wchar_t* name, A
       values.push_back((provider_ == Provider::kGc ? L"GC://" : L"LDAP://") + object.dn);
     } else {
       int id = store_.AttributeId(attribute);
-      const std::vector<std::wstring>* found = id < 0 ? nullptr : store_.Values(object, static_cast<uint16_t>(id));
+      const std::vector<std::wstring>* found = id < 0 ? nullptr : store_.Values(object, static_cast<uint32_t>(id));
       if (!found) return E_ADS_COLUMN_NOT_SET;
       values = *found;
     }
@@ -326,7 +326,7 @@ HRESULT DomainDirectory::GetObjectString(const wchar_t* adsPath, const wchar_t* 
       result = object.dn;
     } else {
       int id = store_.AttributeId(name);
-      const std::vector<std::wstring>* values = id < 0 ? nullptr : store_.Values(object, static_cast<uint16_t>(id));
+      const std::vector<std::wstring>* values = id < 0 ? nullptr : store_.Values(object, static_cast<uint32_t>(id));
       if (!values) return E_ADS_PROPERTY_NOT_FOUND;
       result = values->front();
       // Numbers and booleans come back as VT_I4 / VT_BOOL, not as strings.

@@ -94,7 +94,7 @@ struct DomainStore::Model {
   std::unordered_map<std::wstring, uint32_t> groups;  // folded sAMAccountName (or cn) of groups
   std::vector<uint32_t> accountsByRid;
   std::vector<std::wstring> attributeNames;
-  std::unordered_map<std::wstring, uint16_t> attributeIds;  // folded name
+  std::unordered_map<std::wstring, uint32_t> attributeIds;  // folded name
   std::map<uint32_t, std::vector<std::string>> comments;    // comment lines before an object
   std::vector<std::string> trailingComments;
   std::wstring netbios, controller, dns, namingContext;
@@ -104,31 +104,69 @@ struct DomainStore::Model {
     for (const wchar_t* name : kKnownAttributes) AttributeIdFor(name);
   }
 
-  uint16_t AttributeIdFor(const std::wstring& name) {
+  uint32_t AttributeIdFor(const std::wstring& name) {
     std::wstring folded = FoldCase(name);
     auto it = attributeIds.find(folded);
     if (it != attributeIds.end()) return it->second;
-    uint16_t id = static_cast<uint16_t>(attributeNames.size());
+    uint32_t id = static_cast<uint32_t>(attributeNames.size());
     attributeNames.push_back(name);
     attributeIds.emplace(folded, id);
     return id;
   }
 
-  static DirAttribute* Find(DirObject& object, uint16_t id) {
+  // The same for a name as the file spells it; the few names a file uses
+  // are looked up without converting and folding them every time.
+  uint32_t AttributeIdForUtf8(const std::string& name) {
+    auto it = spelledIds.find(name);
+    if (it != spelledIds.end()) return it->second;
+    uint32_t id = AttributeIdFor(Utf8ToWide(name));
+    if (spelledIds.size() < 4096) spelledIds.emplace(name, id);
+    return id;
+  }
+
+  // NormalizeDn(dn), reusing the key of the part after the first RDN when
+  // that text was seen before: the records of one container share it, and
+  // normalizing is the costly part of a record.
+  std::wstring KeyOf(const std::wstring& dn) {
+    size_t comma = std::wstring::npos;
+    for (size_t i = 0; i < dn.size() && comma == std::wstring::npos; ++i) {
+      if (dn[i] == L'\\') {
+        if (++i >= dn.size()) return NormalizeDn(dn);  // refused there
+      } else if (dn[i] == L',') {
+        comma = i;
+      }
+    }
+    lastRestKey.clear();
+    if (comma == std::wstring::npos) return NormalizeDn(dn);
+    std::wstring first = NormalizeDn(dn.substr(0, comma));
+    if (first.empty()) return first;
+    std::wstring rest(dn, comma + 1);
+    auto known = restKeys.find(rest);
+    if (known != restKeys.end()) {
+      lastRestKey = known->second;
+    } else {
+      lastRestKey = NormalizeDn(rest);
+      if (lastRestKey.empty()) return lastRestKey;
+      if (restKeys.size() < 65536) restKeys.emplace(std::move(rest), lastRestKey);
+    }
+    return first + L"," + lastRestKey;
+  }
+
+  static DirAttribute* Find(DirObject& object, uint32_t id) {
     for (DirAttribute& a : object.attributes)
       if (a.name == id) return &a;
     return nullptr;
   }
-  static const DirAttribute* Find(const DirObject& object, uint16_t id) {
+  static const DirAttribute* Find(const DirObject& object, uint32_t id) {
     for (const DirAttribute& a : object.attributes)
       if (a.name == id) return &a;
     return nullptr;
   }
-  static const std::wstring& First(const DirObject& object, uint16_t id) {
+  static const std::wstring& First(const DirObject& object, uint32_t id) {
     const DirAttribute* a = Find(object, id);
     return a && !a->all().empty() ? a->all()[0] : kEmpty;
   }
-  static void Set(DirObject& object, uint16_t id, const std::wstring& value) {
+  static void Set(DirObject& object, uint32_t id, const std::wstring& value) {
     DirAttribute* a = Find(object, id);
     if (value.empty()) {
       if (a) object.attributes.erase(object.attributes.begin() + (a - object.attributes.data()));
@@ -183,6 +221,13 @@ struct DomainStore::Model {
   };
   std::vector<Orphan> orphans;  // objects whose parent had not been read yet
   std::set<std::vector<std::wstring>> sharedValues;  // see DirAttribute::shared
+  std::vector<uint32_t> slot;  // Add's attribute positions by id, zero between records
+  std::unordered_map<std::string, uint32_t> spelledIds;  // AttributeIdForUtf8
+  const std::vector<std::wstring>* lastShared[2] = {nullptr, nullptr};  // objectClass, objectCategory
+  std::wstring lastParentKey;  // the parent Add found last
+  std::unordered_map<std::wstring, std::wstring> restKeys;  // KeyOf's texts after the first RDN, and their keys
+  std::wstring lastRestKey;  // the key of the parent of KeyOf's last DN, empty for none
+  uint32_t lastParent = kNoObject;
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
   void WriteLdif(std::string* out, std::FILE* sink) const;
@@ -224,37 +269,49 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   if (objects.empty() && contextKey.empty() && !Begin(header, entry, file, error)) return false;
   DirObject object;
   object.dn = Utf8ToWide(entry.dn);
-  std::wstring key = NormalizeDn(object.dn);
+  std::wstring key = KeyOf(object.dn);
   if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
-  if (byKey.count(key)) return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
+  uint32_t index = static_cast<uint32_t>(objects.size());
+  if (!byKey.try_emplace(key, index).second)
+    return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
   if (!DnKeyAtOrBelow(key, contextKey))
     return Fail(error, file, entry.line, Quote(object.dn) + " is outside the domain " + Quote(namingContext));
-  uint32_t index = static_cast<uint32_t>(objects.size());
   if (key != contextKey) {
-    std::wstring parentKey = ParentKey(key);
-    auto it = byKey.find(parentKey);
-    if (it == byKey.end())
-      orphans.push_back(Orphan{entry.line, object.dn, parentKey});
-    else
-      object.parent = it->second;
+    // Records of one container mostly follow each other: the last parent
+    // found is tried before the table.
+    std::wstring parentKey = lastRestKey.empty() ? ParentKey(key) : lastRestKey;
+    if (lastParent != kNoObject && parentKey == lastParentKey) {
+      object.parent = lastParent;
+    } else {
+      auto it = byKey.find(parentKey);
+      if (it == byKey.end()) {
+        orphans.push_back(Orphan{entry.line, object.dn, parentKey});
+      } else {
+        object.parent = lastParent = it->second;
+        lastParentKey.swap(parentKey);
+      }
+    }
   } else {
     root = index;
   }
   for (LdifAttribute& attr : entry.attributes) {
-    uint16_t id = AttributeIdFor(Utf8ToWide(attr.name));
+    uint32_t id = AttributeIdForUtf8(attr.name);
     if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
     if (id == kAttrUserAccountControl) {
       unsigned long flags;
       if (!ParseUInt32(attr.value, &flags))
         return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
     }
-    DirAttribute* a = Find(object, id);
-    if (!a) {
+    // slot[id] is one more than the attribute's position in this object,
+    // so a record with many distinct attributes is read in linear time.
+    if (slot.size() <= id) slot.resize(attributeNames.size(), 0);
+    if (slot[id] == 0) {
       object.attributes.push_back(DirAttribute{id, {}});
-      a = &object.attributes.back();
+      slot[id] = static_cast<uint32_t>(object.attributes.size());
     }
-    a->values.push_back(Utf8ToWide(attr.value));
+    object.attributes[slot[id] - 1].values.push_back(Utf8ToWide(attr.value));
   }
+  for (const DirAttribute& a : object.attributes) slot[a.name] = 0;
   if (!Find(object, kAttrObjectCategory)) {
     // As a directory does on import: a record without a category gets its class's.
     if (const DirAttribute* classes = Find(object, kAttrObjectClass)) {
@@ -265,7 +322,10 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   object.attributes.shrink_to_fit();
   for (DirAttribute& a : object.attributes) {
     if (a.name == kAttrObjectClass || a.name == kAttrObjectCategory) {
-      a.shared = &*sharedValues.insert(std::move(a.values)).first;
+      // Mostly the same values as the record before: tried first.
+      const std::vector<std::wstring>*& last = lastShared[a.name == kAttrObjectClass ? 0 : 1];
+      if (!last || *last != a.values) last = &*sharedValues.insert(std::move(a.values)).first;
+      a.shared = last;
       a.values = std::vector<std::wstring>();
     }
   }
@@ -286,7 +346,6 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   }
   if (!entry.comments.empty()) comments[index] = std::move(entry.comments);
   if (object.parent != kNoObject) objects[object.parent].children.push_back(index);
-  byKey.emplace(std::move(key), index);
   if (object.account) accountsByRid.push_back(index);
   objects.push_back(std::move(object));
   return true;
@@ -305,6 +364,13 @@ bool DomainStore::Model::Finish(const LdifDocument& header, const std::string& f
 }
 
 bool DomainStore::Model::Read(const std::string& text, const std::string& file, DomainError* error) {
+  // Room for every record at once (counted by their "dn:" lines), so the
+  // tables are not rebuilt as they grow.
+  size_t records = 1;
+  for (size_t at = text.find("\ndn:"); at != std::string::npos; at = text.find("\ndn:", at + 4)) ++records;
+  objects.reserve(records);
+  byKey.reserve(records);
+  byName.reserve(records);
   LdifDocument header;
   auto add = [&](LdifEntry& entry, DomainError* e) { return Add(header, entry, file, e); };
   return ReadLdif(text, file, &header, add, error) && Finish(header, file, error);
@@ -333,7 +399,7 @@ bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string
     if (it == byKey.end() || !objects[it->second].account)
       return Fail(error, file, number, "the journal names an unknown account \"" + dnText + "\"");
     DirObject& object = objects[it->second];
-    std::vector<std::pair<uint16_t, std::wstring>> changes;
+    std::vector<std::pair<uint32_t, std::wstring>> changes;
     while (in >> item) {
       size_t eq = item.find('=');
       std::string value;
@@ -341,7 +407,12 @@ bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string
         return Fail(error, file, number, "malformed journal line");
       std::wstring wide;
       if (!Utf8ToWide(value, &wide)) return Fail(error, file, number, "a journal value is not UTF-8 text");
-      uint16_t id = AttributeIdFor(Utf8ToWide(item.substr(0, eq)));
+      // A change becomes a line of the file when it is rewritten: it passes
+      // the checks of a file line, or the rewritten file would not load.
+      std::string name = item.substr(0, eq), reason;
+      if (!CheckLdifAttributeName(name, &reason) || !CheckLdifValue(name, value, &reason))
+        return Fail(error, file, number, reason);
+      uint32_t id = AttributeIdFor(Utf8ToWide(name));
       if (id == kAttrObjectClass || id == kAttrSamAccountName || id == kAttrIsDeleted ||
           id == kAttrDistinguishedName)
         return Fail(error, file, number, "the journal may not change \"" + item.substr(0, eq) + "\"");
@@ -421,7 +492,9 @@ bool DomainStore::Load(const std::string& path, DomainError* error) {
   bool previousDirty = dirty_;
   model_ = std::move(model);
   path_ = path;
-  dirty_ = exists;  // a leftover journal (even an empty or torn one) is folded in now
+  // A leftover journal (even an empty or torn one) is folded in now, unless
+  // the store only reads: then the files stay as they are.
+  dirty_ = exists && !options_.readOnly;
   if (dirty_ && !FlushLocked(error)) {
     model_ = std::move(previous);
     path_ = previousPath;
@@ -437,7 +510,7 @@ bool DomainStore::Flush(DomainError* error) {
 }
 
 bool DomainStore::FlushLocked(DomainError* error) {
-  if (!dirty_ || path_.empty()) return true;
+  if (!dirty_ || path_.empty() || options_.readOnly) return true;
   const std::string temp = path_ + ".tmp";
   std::FILE* out = std::fopen(temp.c_str(), "wb");
   if (!out) return Fail(error, temp, 0, "cannot create the file: " + std::string(std::strerror(errno)));
@@ -554,9 +627,9 @@ int DomainStore::AttributeId(const std::wstring& name) const {
   return it == model_->attributeIds.end() ? -1 : it->second;
 }
 
-const std::wstring& DomainStore::AttributeName(uint16_t id) const { return model_->attributeNames[id]; }
+const std::wstring& DomainStore::AttributeName(uint32_t id) const { return model_->attributeNames[id]; }
 
-const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint16_t id) const {
+const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint32_t id) const {
   const DirAttribute* a = Model::Find(object, id);
   return a && !a->all().empty() ? &a->all() : nullptr;
 }
@@ -597,6 +670,7 @@ NET_API_STATUS DomainStore::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD l
     return ERROR_INVALID_PARAMETER;
   }
   if (level != 3 && level != 1008 && level != 1009) return ERROR_INVALID_LEVEL;
+  if (options_.readOnly) return ERROR_ACCESS_DENIED;
   uint32_t index = FindAccount(user);
   if (index == kNoObject) return NERR_UserNotFound;
   std::vector<AccountChange> wanted;

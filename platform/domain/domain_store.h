@@ -26,7 +26,7 @@ namespace qel {
 constexpr uint32_t kNoObject = 0xFFFFFFFFu;
 
 struct DirAttribute {
-  uint16_t name = 0;  // index into the store's attribute-name table
+  uint32_t name = 0;  // index into the store's attribute-name table
   std::vector<std::wstring> values;
   // Values that many objects share (objectClass, objectCategory) are kept
   // once by the store; then `values` is empty and this points at them.
@@ -46,7 +46,7 @@ struct DirObject {
 };
 
 // Attribute names every store knows by number.
-enum DomainAttribute : uint16_t {
+enum DomainAttribute : uint32_t {
   kAttrObjectClass = 0,
   kAttrObjectCategory,
   kAttrCn,
@@ -74,6 +74,9 @@ class DomainStore : public IAccountStore {
     // (fsync / _commit), not only to the operating system. Without it a
     // killed process loses nothing; a power cut may lose the last changes.
     bool syncToDisk = false;
+    // Only read: Load folds a journal in memory and leaves the file and the
+    // journal as they are; NetUserSetInfo answers ERROR_ACCESS_DENIED.
+    bool readOnly = false;
   };
 
   DomainStore();
@@ -117,9 +120,9 @@ class DomainStore : public IAccountStore {
   uint32_t FindAccount(const std::wstring& name) const;   // live accounts, without case
   uint32_t RootObject() const;                            // the naming context object
   int AttributeId(const std::wstring& name) const;        // -1 when no object has it
-  const std::wstring& AttributeName(uint16_t id) const;
+  const std::wstring& AttributeName(uint32_t id) const;
   // Values of one attribute; null when the object has none. distinguishedName is the DN.
-  const std::vector<std::wstring>* Values(const DirObject& object, uint16_t id) const;
+  const std::vector<std::wstring>* Values(const DirObject& object, uint32_t id) const;
   // Accounts in RID order (object indexes).
   const std::vector<uint32_t>& AccountsByRid() const;
 
@@ -145,7 +148,7 @@ class DomainStore : public IAccountStore {
   struct Model;
 
  private:
-  using Change = std::pair<uint16_t, std::wstring>;  // empty value: attribute removed
+  using Change = std::pair<uint32_t, std::wstring>;  // empty value: attribute removed
   bool IsLocalServer(LPCWSTR server) const;
   NET_API_STATUS ApplyChanges(uint32_t object, const std::vector<Change>& changes);
   bool AppendJournal(const std::string& line);

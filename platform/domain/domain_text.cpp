@@ -1,6 +1,7 @@
 #include "platform/domain/domain_text.h"
 
 #include <cstdint>
+#include <cstring>
 
 namespace qel {
 
@@ -52,7 +53,24 @@ void AppendWide(std::wstring* out, uint32_t cp) {
   }
 }
 
+bool IsAscii(const std::string& text) {
+  const char* p = text.data();
+  size_t n = text.size(), i = 0;
+  for (; i + 8 <= n; i += 8) {  // eight bytes at a time: any high bit?
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    if (word & 0x8080808080808080ull) return false;
+  }
+  for (; i < n; ++i)
+    if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
+  return true;
+}
+
 bool Utf8ToWideImpl(const std::string& utf8, std::wstring* out, bool replace) {
+  if (IsAscii(utf8)) {  // the common case, one character per byte
+    out->assign(utf8.begin(), utf8.end());
+    return true;
+  }
   std::wstring wide;
   wide.reserve(utf8.size());
   size_t pos = 0;
@@ -83,6 +101,15 @@ int Base64Value(char c) {
 }  // namespace
 
 bool Utf8ToWide(const std::string& utf8, std::wstring* out) { return Utf8ToWideImpl(utf8, out, false); }
+
+bool IsUtf8(const std::string& text) {
+  if (IsAscii(text)) return true;
+  for (size_t pos = 0; pos < text.size();) {
+    uint32_t cp;
+    if (!DecodeUtf8(text, &pos, &cp)) return false;
+  }
+  return true;
+}
 
 std::wstring Utf8ToWide(const std::string& utf8) {
   std::wstring out;

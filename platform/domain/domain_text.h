@@ -9,6 +9,7 @@ namespace qel {
 
 // Converts UTF-8 to wide text; false on a malformed sequence (out untouched).
 bool Utf8ToWide(const std::string& utf8, std::wstring* out);
+bool IsUtf8(const std::string& text);  // what the call above accepts
 std::wstring Utf8ToWide(const std::string& utf8);  // malformed bytes become U+FFFD
 std::string WideToUtf8(const std::wstring& wide);
 std::string WideToUtf8(const wchar_t* wide);

@@ -285,7 +285,7 @@ bool LdapFilter::Eval(const DomainStore& store, const DirObject& object, size_t 
   }
   if (node.id == -2) node.id = store.AttributeId(node.attribute);
   int id = node.id;
-  const std::vector<std::wstring>* values = id < 0 ? nullptr : store.Values(object, static_cast<uint16_t>(id));
+  const std::vector<std::wstring>* values = id < 0 ? nullptr : store.Values(object, static_cast<uint32_t>(id));
   if (!values) return false;
   if (node.kind == kPresent) return true;
   if (id == kAttrObjectCategory && node.kind == kEqual) {

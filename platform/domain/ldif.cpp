@@ -34,6 +34,39 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
 
 }  // namespace
 
+// The names a record may not use, for a name already found valid.
+static bool CheckReservedName(const std::string& name, std::string* reason) {
+  if (AsciiEqualNoCase(name, "dn")) {
+    *reason = "syntax error: second \"dn:\" in one record (blank line missing?)";
+    return false;
+  }
+  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control")) {
+    *reason = "change records are not supported";
+    return false;
+  }
+  return true;
+}
+
+bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
+  if (!ValidAttributeName(name)) {
+    *reason = "syntax error: bad attribute name \"" + name + "\"";
+    return false;
+  }
+  return CheckReservedName(name, reason);
+}
+
+bool CheckLdifValue(const std::string& name, const std::string& value, std::string* reason) {
+  if (!IsUtf8(value)) {
+    *reason = "the value of \"" + name + "\" is not UTF-8 text";
+    return false;
+  }
+  if (value.find('\0') != std::string::npos) {
+    *reason = "the value of \"" + name + "\" holds a NUL character";
+    return false;
+  }
+  return true;
+}
+
 std::string DomainError::ToString() const {
   std::string out = file;
   if (line > 0) out += ":" + std::to_string(line);
@@ -78,8 +111,13 @@ class LdifReader {
   bool Deliver() {
     if (!open_) return true;
     open_ = false;
+    delivered_ = true;
     bool ok = sink_(current_, error_);
-    current_ = LdifEntry();
+    // Emptied rather than replaced: the next record reuses the room.
+    current_.dn.clear();
+    current_.line = 0;
+    current_.attributes.clear();
+    current_.comments.clear();
     return ok;
   }
 
@@ -90,6 +128,7 @@ class LdifReader {
   LdifEntry current_;
   bool open_ = false;        // a record is being read
   bool seenRecord_ = false;
+  bool delivered_ = false;  // the first record has gone to the sink
   std::vector<std::string> pending_;  // comments waiting for their record
 };
 
@@ -100,7 +139,10 @@ bool LdifReader::Line(const LogicalLine& line) {
       current_.comments.push_back(line.text);
     else
       pending_.push_back(line.text);
-    if (!seenRecord_) {
+    // Comments inside a record are written back before its "dn:" line, so
+    // inside the first record they count as metadata too: the file and its
+    // rewrite name the same domain.
+    if (!delivered_) {
       // "# qel-KEY: VALUE"
       std::string body = line.text.substr(1);
       size_t b = body.find_first_not_of(' ');
@@ -120,10 +162,11 @@ bool LdifReader::Line(const LogicalLine& line) {
   size_t colon = line.text.find(':');
   if (colon == std::string::npos) return Fail(error_, file_, line.line, "syntax error: no \":\" in the line");
   std::string name = line.text.substr(0, colon);
-  if (!ValidAttributeName(name))
-    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + name + "\"");
   std::string value;
   size_t at = colon + 1;
+  std::string reason;
+  if (!ValidAttributeName(name))
+    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + name + "\"");
   if (at < line.text.size() && line.text[at] == ':') {
     if (!Base64Decode(line.text.substr(at + 1), &value))
       return Fail(error_, file_, line.line, "syntax error: bad base64 value of \"" + name + "\"");
@@ -133,11 +176,7 @@ bool LdifReader::Line(const LogicalLine& line) {
     while (at < line.text.size() && line.text[at] == ' ') ++at;
     value = line.text.substr(at);
   }
-  std::wstring check;
-  if (!Utf8ToWide(value, &check))
-    return Fail(error_, file_, line.line, "the value of \"" + name + "\" is not UTF-8 text");
-  if (value.find('\0') != std::string::npos)
-    return Fail(error_, file_, line.line, "the value of \"" + name + "\" holds a NUL character");
+  if (!CheckLdifValue(name, value, &reason)) return Fail(error_, file_, line.line, reason);
 
   if (!open_) {
     if (!seenRecord_ && AsciiEqualNoCase(name, "version")) {
@@ -154,10 +193,7 @@ bool LdifReader::Line(const LogicalLine& line) {
     current_.comments.swap(pending_);
     return true;
   }
-  if (AsciiEqualNoCase(name, "dn"))
-    return Fail(error_, file_, line.line, "syntax error: second \"dn:\" in one record (blank line missing?)");
-  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control"))
-    return Fail(error_, file_, line.line, "change records are not supported");
+  if (!CheckReservedName(name, &reason)) return Fail(error_, file_, line.line, reason);
   current_.attributes.push_back(LdifAttribute{name, std::move(value), line.line});
   return true;
 }
@@ -171,7 +207,8 @@ bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument
   // blank continues the one before it.
   LogicalLine logical;
   bool haveLogical = false;
-  size_t pos = 0;
+  // Editors on Windows start UTF-8 files with a byte-order mark.
+  size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   int number = 0;
   while (pos < text.size()) {
     size_t end = text.find('\n', pos);

@@ -56,6 +56,13 @@ using LdifSink = std::function<bool(LdifEntry& entry, DomainError* error)>;
 bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument* header, const LdifSink& sink,
               DomainError* error);
 
+// The checks every attribute line of a record passes (and so every change
+// that is later written as one): a name of letters, digits, "-", ";" and
+// ".", not "dn", "changetype" or "control"; a value of UTF-8 text without
+// NUL. False with the reason.
+bool CheckLdifAttributeName(const std::string& name, std::string* reason);
+bool CheckLdifValue(const std::string& name, const std::string& value, std::string* reason);
+
 // One attribute line, base64-encoded when the value is not a safe string
 // (leading blank, colon or "<", trailing blank, control or non-ASCII
 // characters), folded at 76 columns. Ends with "\n".

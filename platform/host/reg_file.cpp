@@ -66,6 +66,31 @@ bool ContinuesOnNextLine(const std::string& line) {
   return !inString && !line.empty() && line.back() == '\\';
 }
 
+// Bytes that are UTF-16LE code units of ASCII characters (NULs included)
+// become those characters, as RegQueryValueExA returns the string. Any
+// other bytes are kept as they are: they were written as 8-bit text.
+void FromUtf16Bytes(std::vector<BYTE>* data) {
+  if (data->empty() || data->size() % 2 != 0) return;
+  for (size_t i = 0; i < data->size(); i += 2)
+    if ((*data)[i] >= 0x80 || (*data)[i + 1] != 0) return;
+  std::vector<BYTE> narrow;
+  for (size_t i = 0; i < data->size(); i += 2) narrow.push_back((*data)[i]);
+  data->swap(narrow);
+}
+
+// The reverse, for writing: 8-bit ASCII strings go out as UTF-16LE, so that
+// reading them back gives the same bytes.
+std::vector<BYTE> ToUtf16Bytes(const std::vector<BYTE>& data) {
+  for (BYTE b : data)
+    if (b >= 0x80) return data;
+  std::vector<BYTE> wide;
+  for (BYTE b : data) {
+    wide.push_back(b);
+    wide.push_back(0);
+  }
+  return wide;
+}
+
 class Parser {
  public:
   Parser(const std::string& fileName, std::string* error) : fileName_(fileName), error_(error) {}
@@ -180,9 +205,28 @@ class Parser {
         type = type * 16 + static_cast<DWORD>(d);
       }
       value->type = type;
-      return ParseHexBytes(text.substr(close + 2), line, &value->data);
+      if (!ParseHexBytes(text.substr(close + 2), line, &value->data)) return false;
+      // regedit writes expandable and multiple strings as UTF-16LE bytes.
+      if (type == REG_EXPAND_SZ || type == REG_MULTI_SZ) FromUtf16Bytes(&value->data);
+      return true;
     }
     return Fail(line, "unknown value data \"" + text.substr(0, 20) + "\"");
+  }
+
+  // The 8-bit text of a UTF-16LE file (after its byte-order mark). Only
+  // ASCII has the same bytes in every ANSI code page: any other character
+  // is refused with its line rather than guessed at.
+  bool FromUtf16Text(const std::string& input, std::string* text) {
+    if (input.size() % 2 != 0) return Fail(1, "the UTF-16 file ends in the middle of a character");
+    text->clear();
+    size_t line = 1;
+    for (size_t i = 2; i < input.size(); i += 2) {
+      unsigned unit = static_cast<unsigned char>(input[i]) | (static_cast<unsigned char>(input[i + 1]) << 8);
+      if (unit >= 0x80) return Fail(line, "a character outside ASCII in a UTF-16 file; save it as 8-bit text");
+      if (unit == '\n') ++line;
+      *text += static_cast<char>(unit);
+    }
+    return true;
   }
 
   bool ValidKeyPath(const std::string& path, size_t line) {
@@ -201,7 +245,8 @@ class Parser {
     std::string text = input;
     if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
         static_cast<unsigned char>(text[1]) == 0xFE) {
-      return Fail(1, "the file is UTF-16 text; save it as 8-bit text");
+      // What regedit exports: UTF-16LE with its byte-order mark.
+      if (!FromUtf16Text(input, &text)) return false;
     }
     if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
     std::vector<std::string> lines;
@@ -356,12 +401,14 @@ std::string FormatValue(const RegValue& value) {
   }
   line += prefix;
   size_t column = line.size();
-  for (size_t i = 0; i < value.data.size(); ++i) {
+  const std::vector<BYTE> bytes =
+      value.type == REG_EXPAND_SZ || value.type == REG_MULTI_SZ ? ToUtf16Bytes(value.data) : value.data;
+  for (size_t i = 0; i < bytes.size(); ++i) {
     char byte[4];
-    std::snprintf(byte, sizeof byte, "%02x", value.data[i]);
+    std::snprintf(byte, sizeof byte, "%02x", bytes[i]);
     line += byte;
     column += 2;
-    if (i + 1 < value.data.size()) {
+    if (i + 1 < bytes.size()) {
       line += ",";
       ++column;
       if (column > 76) {

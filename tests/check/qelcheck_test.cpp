@@ -229,6 +229,14 @@ TEST_F(QelCheckTest, PendingRunOnceStops) {
   EXPECT_EQ(1, registry_->plan().Calls("RegCloseKey"));
 }
 
+TEST_F(QelCheckTest, PendingRunOnceIsTestedBeforeTheInstalledProduct) {
+  SetString(kCheckRunOnceKey, "Qel", "C:\\x\\Qel.exe /continue");
+  SetValue(kCheckProductKey, "type", REG_SZ, std::string("3\0", 2));
+  EXPECT_EQ(0, QelCheckMain(kPackage));
+  EXPECT_THAT(Messages(), ElementsAre("QelCheck: has Qel in RunOnce, quit!"));
+  EXPECT_THAT(system_->WinExecCalls(), IsEmpty());
+}
+
 TEST_F(QelCheckTest, RunOnceValueLargerThanTheBufferStillCounts) {
   SetString(kCheckRunOnceKey, "QelSetup", std::string(400, 'x'));
   EXPECT_EQ(0, QelCheckMain(kPackage));

@@ -144,6 +144,26 @@ TEST_F(BatchTest, CallTargetIsQuotedOnlyWhenCmdWouldSplitOrRunIt) {
   EXPECT_NE(Read("Qelann.bat").find("\r\nCALL \\\\DC01\\NetLogon\\QelInstall.bat\r\n"), std::string::npos);
 }
 
+TEST_F(BatchTest, ARecordHoldingAControlCharacterIsNotRestored) {
+  // A doubled CR before the line end leaves one CR in the value after the
+  // text-mode read; a TAB or any other control character is as bad.
+  const std::string records[] = {"REM szProfile = p\r\nREM szScriptPath = logon.bat\r\r\n",
+                                 "REM szProfile = p\r\nREM szScriptPath = log\ton.bat\r\n",
+                                 "REM szProfile = p\x1b\r\nREM szScriptPath = logon.bat\r\n"};
+  for (const std::string& text : records) {
+    world_.env().WriteFile(world_.ScriptsFile("Qelhank.bat"), text);
+    char profile[MAX_PATH] = "current";
+    char script[MAX_PATH] = "Qelhank.bat";
+    QelSetLastError(0);
+    EXPECT_FALSE(engine_.ReadUserBatch("hank", profile, script)) << text;
+    EXPECT_EQ(QelGetLastError(), static_cast<DWORD>(ERROR_INVALID_DATA));
+    EXPECT_STREQ(script, "Qelhank.bat");
+    EXPECT_STREQ(profile, "current");
+    EXPECT_TRUE(world_.env().FileExists(world_.ScriptsFile("Qelhank.bat")));
+  }
+  EXPECT_NE(world_.LogText().find("control character"), std::string::npos);
+}
+
 TEST_F(BatchTest, LongHandEditedWrapperIsParsedWithinItsFirst1024Bytes) {
   std::string head = "REM szScriptPath = kept.bat\r\n";
   world_.env().WriteFile(world_.ScriptsFile("Qeleve.bat"),
@@ -168,6 +188,11 @@ TEST_F(BatchTest, TooLongOrMultiLineValuesAreRefusedWhole) {
   EXPECT_EQ(Read("Qelfrank.bat").size(), 1023u + 10u);  // ten LF became CR LF
   // A line break inside a value would become a command of its own.
   EXPECT_FALSE(engine_.WriteUserBatch("gina", "", "logon.bat\r\ndel /q *.*"));
+  EXPECT_FALSE(world_.env().FileExists(world_.ScriptsFile("Qelgina.bat")));
+  // A profile holding the script's key word would be read back as the script.
+  EXPECT_FALSE(engine_.WriteUserBatch("gina", "\\\\p\\REM szScriptPath = evil.bat", "logon.bat"));
+  // Nor is any control character written: the reader could not restore it.
+  EXPECT_FALSE(engine_.WriteUserBatch("gina", "", "log\ton.bat"));
   EXPECT_FALSE(world_.env().FileExists(world_.ScriptsFile("Qelgina.bat")));
   // The wrapper's full path must fit 199 characters.
   EXPECT_FALSE(engine_.WriteUserBatch(std::string(160, 'n').c_str(), "", "logon.bat"));

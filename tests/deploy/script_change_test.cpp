@@ -170,6 +170,14 @@ TEST_F(ChangeScriptTest, RemovingWithAnUnreadableWrapperChangesNothing) {
   EXPECT_EQ(world_.ScriptOf("wrapped"), "Qelwrapped.bat");
 }
 
+TEST_F(ChangeScriptTest, RemovingWithAControlCharacterInTheRecordKeepsTheWrapper) {
+  world_.env().WriteFile(world_.ScriptsFile("Qelwrapped.bat"), "REM szScriptPath = logon.bat\r\r\n");
+  EXPECT_FALSE(Change("wrapped", FALSE));
+  EXPECT_EQ(world_.ScriptOf("wrapped"), "Qelwrapped.bat");
+  EXPECT_TRUE(WrapperExists("wrapped"));
+  EXPECT_NE(world_.LogText().find("control character"), std::string::npos);
+}
+
 TEST_F(ChangeScriptTest, RemovingAnEmptyRecordClearsAndDeletesTheWrapper) {
   world_.env().WriteFile(world_.ScriptsFile("Qelwrapped.bat"), std::string(kWrapperHead) + "REM szScriptPath = \r\n");
   EXPECT_TRUE(Change("wrapped", FALSE));

@@ -47,6 +47,7 @@ TEST_F(LdapFilterTest, EveryOperator) {
   EXPECT_FALSE(Match(L"(userAccountControl<=512)", kAlice));
   EXPECT_TRUE(Match(L"(userAccountControl:1.2.840.113556.1.4.803:=513)", kAlice));  // bitwise AND
   EXPECT_FALSE(Match(L"(userAccountControl:1.2.840.113556.1.4.803:=2)", kAlice));
+  EXPECT_FALSE(Match(L"(userAccountControl:1.2.840.113556.1.4.803:=3)", kAlice));  // 513 has 1, not 2
   EXPECT_TRUE(Match(L"(userAccountControl:1.2.840.113556.1.4.804:=3)", kAlice));    // bitwise OR
   EXPECT_TRUE(Match(L"(cn=Alice\\20Smith)", kAlice));               // escaped blank
   EXPECT_TRUE(Match(L"objectClass=organizationalUnit", kSales));    // bare item
@@ -60,6 +61,7 @@ TEST_F(LdapFilterTest, WildcardsAnywhere) {
   EXPECT_TRUE(Match(L"(cn=Al*ice Smith)", kAlice));
   EXPECT_FALSE(Match(L"(cn=Alice*Smith*Jones)", kAlice));
   EXPECT_FALSE(Match(L"(cn=Ali*ce*ce Smith)", kAlice));  // pieces may not overlap
+  EXPECT_FALSE(Match(L"(cn=Alice*ice Smith)", kAlice));  // nor may the start and the end
   EXPECT_TRUE(Match(L"(cn=**)", kAlice));
 }
 

@@ -80,6 +80,28 @@ check "removal deletes the wrapper" '[ ! -e "$scripts/Qel王芳.bat" ]'
 LC_ALL=zh_TW.UTF-8 "$deploy" --domain "$world/domain.ldif" --root "$world" remove --user 李娜 > "$world/out.txt" 2>&1 || true
 check "a Traditional Chinese locale says it works in 936" 'grep -qF "working in code page 936" "$world/out.txt"'
 
+# A registry file that does not parse: its own message with file and line.
+cp "$world/registry.reg" "$world/registry.good"
+printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"a"="open\r\n' > "$world/registry.reg"
+cp "$world/registry.reg" "$world/registry.bad"
+refused 2 'registry.reg, line 4: unterminated string' -- add --user swalker "${package[@]}"
+cmp -s "$world/registry.reg" "$world/registry.bad" || { echo "FAIL: the bad registry file was changed"; failures=$((failures + 1)); }
+cp "$world/registry.good" "$world/registry.reg"
+
+# --list with a journal left beside the file: shown, and both files kept.
+printf 'M %s scriptPath=%s\n' "$(printf 'CN=Alice Smith,OU=Sales,DC=test,DC=lan' | base64 -w0)" \
+  "$(printf 'Qelasmith.bat' | base64 -w0)" > "$world/domain.ldif.journal"
+cp "$world/domain.ldif.journal" "$world/journal.kept"
+status=0
+"$deploy" --domain "$world/domain.ldif" --list > "$world/out.txt" 2>&1 || status=$?
+if [ "$status" != 0 ] || ! grep -q 'Qelasmith.bat' "$world/out.txt" || ! cmp -s "$world/domain.ldif" "$world/original.ldif" ||
+  ! cmp -s "$world/domain.ldif.journal" "$world/journal.kept"; then
+  echo "FAIL: --list with a journal (status $status) showed the wrong scripts or changed the files"
+  cat "$world/out.txt"
+  failures=$((failures + 1))
+fi
+rm -f "$world/domain.ldif.journal"
+
 if [ "$failures" -ne 0 ]; then
   echo "deploy_cli: $failures failure(s)"
   exit 1

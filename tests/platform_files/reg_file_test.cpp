@@ -121,6 +121,51 @@ struct Malformed {
   int line;
 };
 
+// UTF-16LE with its byte-order mark, as regedit saves a file.
+std::string Utf16(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+TEST(ParseRegText, ReadsWhatRegeditExports) {
+  const std::string exported =
+      "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Orvane\\Qel]\r\n"
+      "\"installpath\"=\"C:\\\\Qel\"\r\n"
+      "\"Path\"=hex(2):25,00,53,00,79,00,73,00,25,00,00,00\r\n"
+      "\"List\"=hex(7):61,00,00,00,62,00,63,00,00,00,00,00\r\n";
+  RegData data;
+  std::string error;
+  ASSERT_TRUE(ParseRegText(Utf16(exported), "export.reg", &data, &error)) << error;
+  RegKey* qel = data.FindKey("HKEY_LOCAL_MACHINE\\Software\\Orvane\\Qel");
+  ASSERT_NE(qel, nullptr);
+  EXPECT_EQ(Bytes(RegData::FindValue(*qel, "installpath")), std::string("C:\\Qel\0", 7));
+  EXPECT_EQ(Bytes(RegData::FindValue(*qel, "Path")), std::string("%Sys%\0", 6));
+  EXPECT_EQ(RegData::FindValue(*qel, "Path")->type, static_cast<DWORD>(REG_EXPAND_SZ));
+  EXPECT_EQ(Bytes(RegData::FindValue(*qel, "List")), std::string("a\0bc\0\0", 6));
+  // Written back and read again, the strings are the same bytes; so are
+  // 8-bit bytes that are not ASCII.
+  const std::vector<BYTE> list = RegData::FindValue(*qel, "List")->data;
+  qel->values.push_back(RegValue{"Latin", REG_EXPAND_SZ, {0xE9, 0x00}, {}});
+  RegData again;
+  ASSERT_TRUE(ParseRegText(FormatRegText(data), "again.reg", &again, &error)) << error;
+  RegKey* back = again.FindKey(qel->path);
+  ASSERT_NE(back, nullptr);
+  EXPECT_EQ(Bytes(RegData::FindValue(*back, "Path")), std::string("%Sys%\0", 6));
+  EXPECT_EQ(RegData::FindValue(*back, "List")->data, list);
+  EXPECT_EQ(Bytes(RegData::FindValue(*back, "Latin")), std::string("\xE9\0", 2));
+  // A character that 8-bit text would have to guess at is refused with its line.
+  std::string wide = Utf16("Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n\"a\"=\"x\"\r\n");
+  wide[wide.size() - 8] = '\x4E';
+  wide[wide.size() - 7] = '\x2D';  // U+2D4E in place of the x
+  EXPECT_FALSE(ParseRegText(wide, "wide.reg", &data, &error));
+  EXPECT_NE(error.find("wide.reg, line 3"), std::string::npos) << error;
+  EXPECT_FALSE(ParseRegText(Utf16("Windows") + "x", "odd.reg", &data, &error));
+}
+
 TEST(ParseRegText, MalformedFilesNameFileLineAndProblem) {
   const Malformed cases[] = {
       {"REGEDIT 5\r\n[HKEY_USERS\\A]\r\n", "first line", 1},

@@ -58,6 +58,7 @@
 #include "platform/domain/domain_store.h"
 #include "platform/domain/domain_text.h"
 #include "platform/host/host_ports.h"
+#include "platform/host/registry.h"
 #ifdef QEL_HAVE_SAMBA
 #include "platform/samba/samba_domain.h"
 #endif
@@ -492,7 +493,9 @@ int Main(int argc, char** argv) {
   if (approximate) std::fprintf(stderr, "qel-deploy: %s\n", ResStringUtf8(IDS_TRADITIONAL_AS_936));
   DomainError error;
   if (!options.domain.empty()) {
-    store.reset(new DomainStore);
+    DomainStore::Options storeOptions;
+    storeOptions.readOnly = options.list;  // a listing leaves the files as they are
+    store.reset(new DomainStore(storeOptions));
     if (!store->Load(options.domain, &error)) {
       Fail("cannot load the domain: " + error.ToString());
       return 1;
@@ -532,6 +535,12 @@ int Main(int argc, char** argv) {
     return 2;
   }
   HostPlatform platform(config);
+  // A registry file that does not parse: its own message, and nothing changed.
+  const std::string registryError = HostRegistryError(*Ports().registry);
+  if (!registryError.empty()) {
+    Fail(registryError);
+    return 2;
+  }
   Ports().accounts = accounts;
   Ports().directory = directoryPort;
 #ifdef QEL_HAVE_SAMBA

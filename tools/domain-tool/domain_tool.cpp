@@ -38,7 +38,9 @@ std::string Flags(DWORD flags) {
 }
 
 int Show(const std::string& file) {
-  qel::DomainStore store;
+  qel::DomainStore::Options options;
+  options.readOnly = true;  // a look changes nothing, a leftover journal included
+  qel::DomainStore store(options);
   qel::DomainError error;
   if (!store.Load(file, &error)) {
     std::fprintf(stderr, "%s\n", error.ToString().c_str());
