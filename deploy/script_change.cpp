@@ -144,14 +144,15 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   info->usri3_script_path = newPathWide;
   if (!install && newPath[0] == '\0') _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  Clear path name!", name);
 
+  BeforeWrite();
   BOOL changed = g_NetApi.NetUserSetInfo(nullptr, account, 3, buffer, nullptr) == NERR_Success;
   info->usri3_script_path = ownScriptPath;
   g_NetApi.NetApiBufferFree(buffer);
 
-  // The wrapper batch goes only once the account no longer names it: after
-  // a failed write it still holds the account's own script.
-  if (changed && deleteWrapper && !DeleteUserBatch(name))
-    _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not deleted!", name);
+  // The wrapper batch goes only once the account no longer names it and
+  // that write has lasted: after a failed write it still holds the account's
+  // own script.
+  AfterWrite(changed, deleteWrapper ? name : nullptr);
   return changed;
 }
 

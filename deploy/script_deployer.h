@@ -7,6 +7,9 @@
 // them), and reports every step to its progress receiver.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "deploy/progress.h"
 #include "directory/user_node.h"
 #include "platform/netapi_types.h"
@@ -112,6 +115,23 @@ class CScriptDeployer {
   // Composes scripts folder + "\Qel" + account + ".bat" into a 200-byte
   // buffer; FALSE when it does not fit.
   BOOL UserBatchPath(const char* account, char* path, size_t size);
+
+  // Writes grouped into the account store's transactions, where it has
+  // them (write_group.cpp). A write of an open group has not lasted until
+  // the group ends: it counts as succeeded only while the group can still
+  // commit, and the wrapper batches it frees are deleted after the commit.
+  void ExpectSelectedAccounts(const USER_NODE* node, std::vector<std::wstring>* names);
+  void BeginWrites();     // a run's account writes begin: groups where the store can
+  void BeforeWrite();     // opens a group, or ends a full one first
+  void AfterWrite(BOOL written, const char* freedWrapper);
+  void EndWriteGroup();   // the open group, if any, commits (or is undone)
+  void EndWrites();
+  BOOL m_bGroupWrites = FALSE;       // between BeginWrites and EndWrites, the store groups writes
+  IAccountStore* m_pGroupStore = nullptr;  // the store of the open group
+  DWORD m_dwGroupLimit = 0;
+  DWORD m_dwHeldWrites = 0;
+  int m_nHeldSucceeded = 0;
+  std::vector<std::string> m_heldWrappers;
 
   IMessageSink* m_pMessages;
   // Set once IsCancelled has seen the stop: the stop event is auto-reset and

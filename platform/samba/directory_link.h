@@ -37,6 +37,8 @@ struct LdapModification {
 
 class DirectoryLink {
  public:
+  static constexpr int kUnwillingToPerform = 53;
+
   virtual ~DirectoryLink() = default;
   // One page of a search. `cookie` is empty for the first page and comes
   // back empty after the last; pageSize 0 asks for everything at once.
@@ -51,6 +53,16 @@ class DirectoryLink {
   virtual std::string LastError() const = 0;
   // Requests made so far (each search page counts one).
   virtual uint64_t RoundTrips() const = 0;
+
+  // Several modifications made one transaction: none lasts until Commit
+  // succeeds, and a failed Commit, a Cancel or the end of the process undoes
+  // them all. Searches in between see them. A link that cannot do this
+  // answers false to Transactions and LDAP_UNWILLING_TO_PERFORM (53) to the
+  // three calls; each call counts one request.
+  virtual bool Transactions() const { return false; }
+  virtual int BeginTransaction() { return kUnwillingToPerform; }
+  virtual int CommitTransaction() { return kUnwillingToPerform; }
+  virtual int CancelTransaction() { return kUnwillingToPerform; }
 
   // Every page of a search.
   int SearchAll(const std::string& base, LdapScope scope, const std::string& filter,

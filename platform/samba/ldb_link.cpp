@@ -27,6 +27,7 @@ constexpr size_t kMaxPending = 16;
 }  // namespace
 
 LdbLink::~LdbLink() {
+  if (ldb_ && inTransaction_) ldb_transaction_cancel(ldb_);
   if (memory_) talloc_free(memory_);
 }
 
@@ -175,6 +176,56 @@ int LdbLink::Modify(const std::string& dn, const std::vector<LdapModification>& 
   }
   talloc_free(scratch);
   return rc;
+}
+
+int LdbLink::BeginTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_.clear();
+  if (!ldb_) return LDB_ERR_UNAVAILABLE;
+  if (inTransaction_) {
+    lastError_ = "a transaction is already open";
+    return LDB_ERR_OPERATIONS_ERROR;
+  }
+  ++roundTrips_;
+  int rc = ldb_transaction_start(ldb_);
+  if (rc != LDB_SUCCESS) {
+    const char* text = ldb_errstring(ldb_);
+    lastError_ = text && *text ? text : ldb_strerror(rc);
+    return rc;
+  }
+  inTransaction_ = true;
+  return LDB_SUCCESS;
+}
+
+int LdbLink::CommitTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_.clear();
+  if (!ldb_) return LDB_ERR_UNAVAILABLE;
+  if (!inTransaction_) {
+    lastError_ = "no transaction is open";
+    return LDB_ERR_OPERATIONS_ERROR;
+  }
+  ++roundTrips_;
+  // A commit that fails has cancelled the transaction: nothing of it stays.
+  inTransaction_ = false;
+  int rc = ldb_transaction_commit(ldb_);
+  if (rc != LDB_SUCCESS) {
+    const char* text = ldb_errstring(ldb_);
+    lastError_ = text && *text ? text : ldb_strerror(rc);
+    // Whether the failed commit ended the transaction or not, it ends here.
+    ldb_transaction_cancel_noerr(ldb_);
+  }
+  return rc;
+}
+
+int LdbLink::CancelTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_.clear();
+  if (!ldb_) return LDB_ERR_UNAVAILABLE;
+  if (!inTransaction_) return LDB_SUCCESS;
+  ++roundTrips_;
+  inTransaction_ = false;
+  return ldb_transaction_cancel(ldb_);
 }
 
 std::string LdbLink::LastError() const {
