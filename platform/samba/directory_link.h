@@ -33,6 +33,12 @@ enum class LdapScope { kBase = 0, kOneLevel = 1, kSubtree = 2 };
 struct LdapModification {
   std::string attribute;
   std::string value;  // empty: every value of the attribute is removed
+  // A single-valued attribute changed only while it still holds `was`
+  // (empty: no value): otherwise the modification fails, with
+  // LDAP_NO_SUCH_ATTRIBUTE (16), LDAP_CONSTRAINT_VIOLATION (19) or
+  // LDAP_TYPE_OR_VALUE_EXISTS (20), and nothing is changed.
+  bool onlyIfWas = false;
+  std::string was;
 };
 
 class DirectoryLink {
@@ -47,7 +53,8 @@ class DirectoryLink {
   virtual int SearchPage(const std::string& base, LdapScope scope, const std::string& filter,
                          const std::vector<std::string>& attributes, int pageSize, int sizeLimit, std::string* cookie,
                          std::vector<LdapEntry>* entries) = 0;
-  // Replaces each attribute by its one value, or removes it (empty value).
+  // Replaces each attribute by its one value, or removes it (empty value);
+  // all of it or nothing.
   virtual int Modify(const std::string& dn, const std::vector<LdapModification>& changes) = 0;
   // The server's text for the last failure.
   virtual std::string LastError() const = 0;

@@ -151,20 +151,30 @@ int LdbLink::Modify(const std::string& dn, const std::vector<LdapModification>& 
     message->dn = ldb_dn_new(message, ldb_, dn.c_str());
     if (!message->dn) rc = LDB_ERR_INVALID_DN_SYNTAX;
   }
-  for (size_t i = 0; rc == LDB_SUCCESS && i < changes.size(); ++i) {
-    // Each attribute replaced by its one value, or by none: removed.
+  // One element of the message: the attribute with `flag` and one value, or none.
+  auto add = [&](const std::string& attribute, int flag, const std::string* value) {
     ldb_message_element* element = nullptr;
-    rc = ldb_msg_add_empty(message, changes[i].attribute.c_str(), LDB_FLAG_MOD_REPLACE, &element);
-    if (rc != LDB_SUCCESS || changes[i].value.empty()) continue;
+    int added = ldb_msg_add_empty(message, attribute.c_str(), flag, &element);
+    if (added != LDB_SUCCESS || value == nullptr) return added;
     element->values = talloc_array(message, ldb_val, 1);
-    char* copy = talloc_strdup(message, changes[i].value.c_str());
-    if (!element->values || !copy) {
-      rc = LDB_ERR_OPERATIONS_ERROR;
-      break;
-    }
+    char* copy = talloc_strndup(message, value->data(), value->size());
+    if (!element->values || !copy) return LDB_ERR_OPERATIONS_ERROR;
     element->values[0].data = reinterpret_cast<uint8_t*>(copy);
-    element->values[0].length = changes[i].value.size();
+    element->values[0].length = value->size();
     element->num_values = 1;
+    return LDB_SUCCESS;
+  };
+  for (size_t i = 0; rc == LDB_SUCCESS && i < changes.size(); ++i) {
+    const LdapModification& c = changes[i];
+    if (!c.onlyIfWas) {
+      // The attribute replaced by its one value, or by none: removed.
+      rc = add(c.attribute, LDB_FLAG_MOD_REPLACE, c.value.empty() ? nullptr : &c.value);
+      continue;
+    }
+    // The old value taken away and the new one added in the same
+    // modification: it fails when the old one is no longer there.
+    if (!c.was.empty()) rc = add(c.attribute, LDB_FLAG_MOD_DELETE, &c.was);
+    if (rc == LDB_SUCCESS && !c.value.empty()) rc = add(c.attribute, LDB_FLAG_MOD_ADD, &c.value);
   }
   if (rc == LDB_SUCCESS) {
     ++roundTrips_;

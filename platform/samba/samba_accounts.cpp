@@ -283,7 +283,19 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
     return status;
   }
   std::vector<LdapModification> modifications;
-  for (const AccountChange& c : changes) modifications.push_back({WideToUtf8(c.attribute), WideToUtf8(c.value)});
+  for (const AccountChange& c : changes) {
+    LdapModification m;
+    m.attribute = WideToUtf8(c.attribute);
+    m.value = WideToUtf8(c.value);
+    modifications.push_back(m);
+    // What the caller decided on may have been read a while ago: the script
+    // path changes only while it is still the one read, so a change made by
+    // someone else meanwhile is never overwritten (the write fails instead).
+    if (!perAccount_ && std::wstring(c.attribute) == L"scriptPath") {
+      modifications.back().onlyIfWas = true;
+      modifications.back().was = WideToUtf8(current.scriptPath);
+    }
+  }
   int rc = ModifyAccount(dn, modifications);
   // Renamed or moved since it was read: read it again and write once more.
   if (rc == LDAP_NO_SUCH_OBJECT && FindAccount(user, &current, &dn) == NERR_Success) rc = ModifyAccount(dn, modifications);

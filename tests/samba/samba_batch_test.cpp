@@ -256,6 +256,32 @@ TEST_F(SambaRunTest, AWriteThatNeverLastsLosesNoScriptAndTheNextRunCompletes) {
   EXPECT_FALSE(Wrapper("u0003"));
 }
 
+// Accounts are read ahead, so what a write decides on may be a while old: a
+// script path changed by someone else meanwhile is never overwritten.
+TEST_F(SambaRunTest, AScriptPathChangedSinceItWasReadIsNotOverwritten) {
+  accounts_.ExpectAccounts({L"jdoe", L"kim"});
+  for (const wchar_t* name : {L"jdoe", L"kim"}) {
+    SCOPED_TRACE(WideToUtf8(name));
+    LPBYTE buffer = nullptr;
+    ASSERT_EQ(accounts_.NetUserGetInfo(nullptr, name, 3, &buffer), NERR_Success);
+    USER_INFO_1009 other = {const_cast<LPWSTR>(L"other.bat")};
+    ASSERT_EQ(world_.store().NetUserSetInfo(nullptr, name, 1009, reinterpret_cast<LPBYTE>(&other), nullptr),
+              NERR_Success);
+    USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(buffer);
+    info->usri3_script_path = const_cast<LPWSTR>(L"QelInstall.bat");
+    EXPECT_NE(accounts_.NetUserSetInfo(nullptr, name, 3, buffer, nullptr), NERR_Success);
+    EXPECT_EQ(world_.ScriptOf(WideToUtf8(name)), "other.bat");
+    // Read again, the same write goes through.
+    accounts_.NetApiBufferFree(buffer);
+    ASSERT_EQ(accounts_.NetUserGetInfo(nullptr, name, 3, &buffer), NERR_Success);
+    info = reinterpret_cast<USER_INFO_3*>(buffer);
+    info->usri3_script_path = const_cast<LPWSTR>(L"QelInstall.bat");
+    EXPECT_EQ(accounts_.NetUserSetInfo(nullptr, name, 3, buffer, nullptr), NERR_Success);
+    EXPECT_EQ(world_.ScriptOf(WideToUtf8(name)), "QelInstall.bat");
+    accounts_.NetApiBufferFree(buffer);
+  }
+}
+
 class SambaLargeRunTest : public SambaRunTest {
  protected:
   SambaLargeRunTest() : SambaRunTest(1200) {}

@@ -124,10 +124,14 @@ int StoreLink::Modify(const std::string& dn, const std::vector<LdapModification>
   std::wstring script;
   DWORD flags = 0;
   bool hasScript = false, hasFlags = false;
+  std::wstring was;
+  bool conditional = false;
   for (const LdapModification& c : changes) {
     if (AsciiEqualNoCase(c.attribute, "scriptPath")) {
       script = Utf8ToWide(c.value);
       hasScript = true;
+      conditional = c.onlyIfWas;
+      was = Utf8ToWide(c.was);
     } else if (AsciiEqualNoCase(c.attribute, "userAccountControl")) {
       flags = static_cast<DWORD>(std::strtoll(c.value.c_str(), nullptr, 10));
       hasFlags = true;
@@ -140,6 +144,8 @@ int StoreLink::Modify(const std::string& dn, const std::vector<LdapModification>
   const USER_INFO_3* info = reinterpret_cast<const USER_INFO_3*>(buffer);
   Before before{account, info->usri3_script_path, info->usri3_flags};
   store_.NetApiBufferFree(buffer);
+  if (conditional && FoldCase(before.scriptPath) != FoldCase(was))
+    return was.empty() ? LDAP_TYPE_OR_VALUE_EXISTS : LDAP_NO_SUCH_ATTRIBUTE;
   if (Write(account, hasScript ? &script : nullptr, hasFlags ? &flags : nullptr) != NERR_Success) {
     Write(before.account, &before.scriptPath, &before.flags);
     return LDAP_CONSTRAINT_VIOLATION;
