@@ -180,8 +180,9 @@ void SambaAccounts::ReadAhead(const std::vector<LdapEntry>& entries) {
   if (perAccount_) return;
   for (const LdapEntry& e : entries) {
     if (e.First("sAMAccountName").empty() || !EndsWithNoCase(e.dn, namingContext_)) continue;
-    // Only rows that carry the whole account: a search that did not ask for
-    // every attribute could not tell an empty one from one not sent.
+    // User objects only (computers are users too). Every caller asked for
+    // all of the account's attributes, so one missing from a row is one the
+    // account does not have.
     const std::vector<std::string>* classes = e.Find("objectclass");
     bool account = false;
     for (size_t i = 0; classes && i < classes->size(); ++i) account = account || AsciiEqualNoCase((*classes)[i], "user");

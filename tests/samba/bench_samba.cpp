@@ -253,6 +253,8 @@ int Run(const std::string& ldif, const std::string& smbConf) {
 }  // namespace qel
 
 int main(int argc, char** argv) {
+  // Each line as soon as it is measured: the runs take minutes.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "generate" && argc == 4) return qel::Generate(std::atoi(argv[2]), argv[3]);
   if (command == "run" && argc == 4) return qel::Run(argv[2], argv[3]);
