@@ -8,7 +8,9 @@
 #include <ldap.h>
 
 #include <cstdio>
+#include <chrono>
 #include <memory>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -254,6 +256,60 @@ TEST_F(SambaRunTest, AWriteThatNeverLastsLosesNoScriptAndTheNextRunCompletes) {
   EXPECT_EQ(succeeded_, 40);
   EXPECT_EQ(world_.ScriptOf("u0003"), "logon.bat");
   EXPECT_FALSE(Wrapper("u0003"));
+}
+
+// Pauses the run (as the page does) when an account is reported, and resumes
+// it once the store holds no open transaction, or after five seconds.
+class PausingPage : public RecordingReceiver {
+ public:
+  PausingPage(StoreLink& link, HANDLE pause) : link_(link), pause_(pause) {}
+  ~PausingPage() override { Join(); }
+  void Join() {
+    if (resumer_.joinable()) resumer_.join();
+  }
+  int ReportProgress(int kind, LONG_PTR value) override {
+    RecordingReceiver::ReportProgress(kind, value);
+    if (value != 0 && kind == PROGRESS_SET_SCRIPT && reports.back().second == "u0005") {
+      Sync().ResetEvent(pause_);
+      resumer_ = std::thread([this] {
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (link_.InTransaction() && std::chrono::steady_clock::now() < end)
+          std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        committedWhilePaused = !link_.InTransaction() && link_.Commits() == 1;
+        Sync().SetEvent(pause_);
+      });
+    }
+    return 1;
+  }
+  bool committedWhilePaused = false;
+
+ private:
+  StoreLink& link_;
+  HANDLE pause_;
+  std::thread resumer_;
+};
+
+// A paused run holds no transaction (the database would stay locked for as
+// long as the administrator looks away): what it holds commits first.
+TEST_F(SambaRunTest, APauseCommitsWhatTheRunHolds) {
+  SelectSales();
+  HANDLE pause = Sync().CreateEventA(TRUE, TRUE, nullptr);
+  HANDLE stop = Sync().CreateEventA(FALSE, FALSE, nullptr);
+  {
+    PausingPage page(link_, pause);
+    CScriptDeployer engine;
+    engine.Init(&page, stop, pause);
+    engine.SetCenterIP("10.1.2.3");
+    engine.SetPackagePath(kPackage);
+    EXPECT_TRUE(engine.ChangeAllScript(nullptr, TRUE));
+    page.Join();
+    EXPECT_TRUE(page.committedWhilePaused);
+    EXPECT_EQ(engine.m_nSucceeded, 34);
+    // Paused after its write: that account's group commits, the rest is another.
+    EXPECT_EQ(link_.Commits(), 2);
+  }
+  Sync().CloseHandle(pause);
+  Sync().CloseHandle(stop);
 }
 
 // Accounts are read ahead, so what a write decides on may be a while old: a

@@ -8,6 +8,7 @@
 // (the code is returned as the LDAP result).
 #pragma once
 
+#include <atomic>
 #include <map>
 #include <string>
 #include <vector>
@@ -58,7 +59,7 @@ class StoreLink : public DirectoryLink {
   std::string lastError_;
   uint64_t roundTrips_ = 0;
   bool transactions_ = true;
-  bool open_ = false;
+  std::atomic<bool> open_{false};
   int modifications_ = 0, commits_ = 0;
   size_t largest_ = 0;
   std::vector<Before> undo_;  // the open transaction's accounts as they were, oldest first
