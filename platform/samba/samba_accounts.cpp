@@ -113,6 +113,9 @@ namespace {
 // group of expected accounts and some), for at most this long.
 constexpr size_t kRecentReads = 2000;
 constexpr std::chrono::seconds kRecentReadLife(30);
+// A script path read longer ago than this is read again before the
+// library writes it (its write cannot be made conditional).
+constexpr std::chrono::seconds kUncheckedAge(1);
 // Expected accounts read with one search.
 constexpr size_t kExpectedPerSearch = 100;
 
@@ -154,7 +157,8 @@ void SambaAccounts::RememberRead(const AccountRecord& record, const std::string&
   }
 }
 
-bool SambaAccounts::TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn) {
+bool SambaAccounts::TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn,
+                                   std::chrono::steady_clock::time_point* at) {
   std::lock_guard<std::mutex> lock(recentMutex_);
   auto it = recent_.find(FoldCase(name));
   if (it == recent_.end()) return false;
@@ -162,6 +166,7 @@ bool SambaAccounts::TakeRecentRead(const std::wstring& name, AccountRecord* reco
   if (fresh) {
     *record = it->second.record;
     *dn = it->second.dn;
+    if (at) *at = it->second.at;
   }
   // Written or not, what it held is no longer the account as it is.
   recent_.erase(it);
@@ -269,7 +274,8 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
   AccountRecord current;
   std::string dn;
   NET_API_STATUS status = NERR_Success;
-  if (!TakeRecentRead(user, &current, &dn)) status = FindAccount(user, &current, &dn);
+  auto readAt = std::chrono::steady_clock::now();
+  if (!TakeRecentRead(user, &current, &dn, &readAt)) status = FindAccount(user, &current, &dn);
   if (status != NERR_Success) return status;
   std::vector<AccountChange> changes;
   status = AccountChangesOf(current, level, buffer, &changes, parameterError);
@@ -279,6 +285,15 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
     lastWrite_ = std::chrono::steady_clock::now();
   }
   if (netapi_ && changes.size() == 1 && std::wstring(changes.front().attribute) == L"scriptPath") {
+    // The library's write cannot say which value it replaces: a script path
+    // read more than a moment ago is read again, and a change made meanwhile
+    // by someone else fails the write instead of being overwritten.
+    if (!perAccount_ && std::chrono::steady_clock::now() - readAt > kUncheckedAge) {
+      AccountRecord now;
+      status = FindAccount(user, &now, &dn);
+      if (status != NERR_Success) return status;
+      if (now.scriptPath != current.scriptPath) return ERROR_GEN_FAILURE;
+    }
     status = netapi_->SetScriptPath(WideToUtf8(current.name), WideToUtf8(changes.front().value));
     if (status == ERROR_INVALID_PARAMETER && parameterError) *parameterError = USER_SCRIPT_PATH_PARMNUM;
     return status;

@@ -84,7 +84,8 @@ class SambaAccounts : public IAccountStore {
   bool IsLocalServer(LPCWSTR server) const;
   void RememberRead(const AccountRecord& record, const std::string& dn,
                     std::chrono::steady_clock::time_point at = std::chrono::steady_clock::now());
-  bool TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn);
+  bool TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn,
+                      std::chrono::steady_clock::time_point* at = nullptr);
   bool PeekRecentRead(const std::wstring& name, AccountRecord* record);
   // The next accounts of the expected ones, from the one at `position` on, in one search.
   void ReadExpected(size_t position);

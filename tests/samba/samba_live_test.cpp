@@ -396,6 +396,36 @@ TEST_P(SambaLiveTest, StartUpGateAndScriptsFolderWorkOnTheController) {
   EXPECT_EQ(std::system(remove.c_str()), 0);
 }
 
+// What a write decides on may have been read a while ago: a script path
+// changed meanwhile by someone else is not overwritten, whichever way the
+// write goes (a conditional modification, or the library's write after a
+// second look).
+TEST_P(SambaLiveTest, AScriptPathChangedSinceItWasReadIsNotOverwritten) {
+  IAccountStore& accounts = samba_.accounts();
+  auto setDirectly = [&](const char* script) {
+    std::vector<LdapEntry> found;
+    ASSERT_EQ(samba_.link().SearchAll("DC=test,DC=lan", LdapScope::kSubtree, "(sAMAccountName=asmith)", {"1.1"}, &found), 0);
+    ASSERT_EQ(found.size(), 1u);
+    LdapModification change;
+    change.attribute = "scriptPath";
+    change.value = script;
+    ASSERT_EQ(samba_.link().Modify(found.front().dn, {change}), 0) << samba_.link().LastError();
+  };
+  std::wstring own = Read(accounts, L"asmith").script;
+  LPBYTE buffer = nullptr;
+  ASSERT_EQ(accounts.NetUserGetInfo(nullptr, L"asmith", 3, &buffer), NERR_Success);
+  setDirectly("other.bat");
+  ::usleep(1100 * 1000);  // older than what the library's write takes on trust
+  USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(buffer);
+  info->usri3_script_path = const_cast<LPWSTR>(L"Qelasmith.bat");
+  EXPECT_NE(accounts.NetUserSetInfo(nullptr, L"asmith", 3, buffer, nullptr), NERR_Success);
+  accounts.NetApiBufferFree(buffer);
+  std::vector<std::wstring> now = Search(samba_.directory(), L"LDAP://DC=test,DC=lan", ADS_SCOPE_SUBTREE, 0, 0,
+                                         L"(sAMAccountName=asmith)", L"scriptPath");
+  EXPECT_EQ(now, std::vector<std::wstring>{L"other.bat"});
+  setDirectly(WideToUtf8(own).c_str());
+}
+
 // The link of a process that is killed the moment it would commit.
 class KilledAtCommit : public DirectoryLink {
  public:
