@@ -216,10 +216,9 @@ int Run(const std::string& ldif, const std::string& smbConf) {
   } modes[] = {{"Samba, in its database", LdapCredentials::kMachine, false},
                {"Samba, LDAP + ticket", LdapCredentials::kKerberos, false},
                {"Samba, 1009 + ticket", LdapCredentials::kKerberos, true}};
-  // Every mode grouped first, then every mode one request per read: the
-  // slow runs come last.
-  for (bool perAccount : {false, true})
-    for (const Mode& mode : modes) {
+  // Each mode grouped first, then one request per read: the slow runs last.
+  for (const Mode& mode : modes)
+    for (bool perAccount : {false, true}) {
       if (mode.netapi && std::getenv("QEL_BENCH_NETAPI") == nullptr) continue;
       SambaDomain samba;
       std::string why;
