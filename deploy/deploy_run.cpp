@@ -8,6 +8,7 @@
 #include "deploy/text_util.h"
 #include "log/log_utility.h"
 #include "res/resource.h"
+#include "platform/account_store.h"
 #include "res/string_table.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/wizard_state.h"
@@ -228,7 +229,14 @@ BOOL CScriptDeployer::ChangeAllScript(HWND, BOOL install) {
   if (CountSelected(first) > 0) {
     ReportText(install ? PROGRESS_SET_SCRIPT : PROGRESS_REMOVE_SCRIPT, nullptr);
     _NCOvLogUtility::Warning("   [ChangeAllScript] Change Script for each selected user! Install?[%d]", install);
+    if (Ports().accounts != nullptr) {
+      std::vector<std::wstring> names;
+      ExpectSelectedAccounts(first, &names);
+      Ports().accounts->ExpectAccounts(names);
+    }
+    BeginWrites();
     ChangeNodeList(first, install);
+    EndWrites();
   }
 
   if (!install && ScriptExist && state.RemoveWhenExist) CleanUp(caption);

@@ -234,19 +234,17 @@ BOOL CScriptDeployer::ChangeScript(const wchar_t* account, BOOL install) {
   info->usri3_script_path = newPathWide;
   if (!install && newPath[0] == '\0') _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  Clear path name!", name);
 
+  BeforeWrite();
   NET_API_STATUS written = g_NetApi.NetUserSetInfo(nullptr, account, 3, buffer, nullptr);
   BOOL changed = written == NERR_Success;
   DWORD flagsWritten = info->usri3_flags;
   info->usri3_script_path = ownScriptPath;
   g_NetApi.NetApiBufferFree(buffer);
 
-  // The wrapper batch goes only once the account no longer names it: after
-  // a failed write it still holds the account's own script.
-  BOOL wrapperDeleted = FALSE;
-  if (changed && deleteWrapper) {
-    wrapperDeleted = DeleteBatchFile(batchName);
-    if (!wrapperDeleted) _NCOvLogUtility::Warning("[ChangeScript]  UserName %s  wrapper batch not deleted!", name);
-  }
+  // The wrapper batch goes only once the account no longer names it and
+  // that write has lasted: after a failed write it still holds the account's
+  // own script.
+  BOOL wrapperDeleted = AfterWrite(changed, deleteWrapper ? batchName : nullptr, name);
   if (changed) {
     decision.after = newPath;
     decision.flagsAfter = flagsWritten;

@@ -226,7 +226,15 @@ BOOL CScriptDeployer::IsCancelled() {
   // The pause event comes first: while it is signalled the run goes on even
   // when the stop event is signalled too.
   HANDLE events[2] = {m_hPauseEvent, m_hStopEvent};
-  if (Sync().WaitForMultipleObjects(2, events, FALSE, INFINITE) == WAIT_OBJECT_0 + 1) m_bStopped = TRUE;
+  // A pause with writes held in the store's transaction: they last first,
+  // so that the domain's database is not held while the run waits.
+  DWORD woken = WAIT_TIMEOUT;
+  if (m_dwHeldWrites > 0) {
+    woken = Sync().WaitForMultipleObjects(2, events, FALSE, 0);
+    if (woken == WAIT_TIMEOUT) EndWriteGroup();
+  }
+  if (woken == WAIT_TIMEOUT) woken = Sync().WaitForMultipleObjects(2, events, FALSE, INFINITE);
+  if (woken == WAIT_OBJECT_0 + 1) m_bStopped = TRUE;
   return m_bStopped;
 }
 

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "deploy/progress.h"
 #include "deploy/run_observer.h"
@@ -136,6 +137,25 @@ class CScriptDeployer {
   BOOL UserBatchPath(const char* account, char* path, size_t size);
   // Scripts folder + "\" + fileName, the same way.
   BOOL BatchFilePath(const char* fileName, char* path, size_t size);
+
+  // Writes grouped into the account store's transactions, where it has
+  // them (write_group.cpp). A write of an open group has not lasted until
+  // the group ends: it counts as succeeded only while the group can still
+  // commit, and the wrapper batches it frees are deleted after the commit.
+  void ExpectSelectedAccounts(const USER_NODE* node, std::vector<std::wstring>* names);
+  void BeginWrites();     // a run's account writes begin: groups where the store can
+  void BeforeWrite();     // opens a group, or ends a full one first
+  // TRUE when the freed wrapper was deleted, or is held to be deleted once
+  // its group commits.
+  BOOL AfterWrite(BOOL written, const char* freedWrapper, const char* account);
+  void EndWriteGroup();   // the open group, if any, commits (or is undone)
+  void EndWrites();
+  BOOL m_bGroupWrites = FALSE;       // between BeginWrites and EndWrites, the store groups writes
+  IAccountStore* m_pGroupStore = nullptr;  // the store of the open group
+  DWORD m_dwGroupLimit = 0;
+  DWORD m_dwHeldWrites = 0;
+  int m_nHeldSucceeded = 0;
+  std::vector<std::string> m_heldWrappers;
 
   IMessageSink* m_pMessages;
   IRunObserver* m_pObserver = nullptr;

@@ -6,6 +6,9 @@
 // every buffer handed out is released with NetApiBufferFree.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/netapi_types.h"
 
 namespace qel {
@@ -27,6 +30,21 @@ class IAccountStore {
   virtual DWORD DsGetDcNameA(LPCSTR computer, LPCSTR domain, GUID* domainGuid, LPCSTR site, ULONG flags,
                              PDOMAIN_CONTROLLER_INFOA* info) = 0;
   virtual NET_API_STATUS NetGetDCName(LPCWSTR server, LPCWSTR domain, LPBYTE* buffer) = 0;
+
+  // What a run tells the store so that it can save requests. A store with
+  // no use for it keeps these defaults and answers every call on its own.
+  //
+  // The accounts about to be read, in the order they will be: the store may
+  // read several of them with one request.
+  virtual void ExpectAccounts(const std::vector<std::wstring>& /*names*/) {}
+  // Writes of several accounts made one transaction. BeginWriteGroup answers
+  // how many writes the group may hold; 0: there is no group, every write
+  // lasts on its own and EndWriteGroup need not be called. Until
+  // EndWriteGroup answers NERR_Success, a write of the group that answered
+  // NERR_Success has not lasted yet: a failed EndWriteGroup (its code) or
+  // the end of the process undoes every write of the group.
+  virtual DWORD BeginWriteGroup() { return 0; }
+  virtual NET_API_STATUS EndWriteGroup() { return NERR_Success; }
 };
 
 }  // namespace qel

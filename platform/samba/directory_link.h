@@ -33,10 +33,18 @@ enum class LdapScope { kBase = 0, kOneLevel = 1, kSubtree = 2 };
 struct LdapModification {
   std::string attribute;
   std::string value;  // empty: every value of the attribute is removed
+  // A single-valued attribute changed only while it still holds `was`
+  // (empty: no value): otherwise the modification fails, with
+  // LDAP_NO_SUCH_ATTRIBUTE (16), LDAP_CONSTRAINT_VIOLATION (19) or
+  // LDAP_TYPE_OR_VALUE_EXISTS (20), and nothing is changed.
+  bool onlyIfWas = false;
+  std::string was;
 };
 
 class DirectoryLink {
  public:
+  static constexpr int kUnwillingToPerform = 53;
+
   virtual ~DirectoryLink() = default;
   // One page of a search. `cookie` is empty for the first page and comes
   // back empty after the last; pageSize 0 asks for everything at once.
@@ -45,12 +53,23 @@ class DirectoryLink {
   virtual int SearchPage(const std::string& base, LdapScope scope, const std::string& filter,
                          const std::vector<std::string>& attributes, int pageSize, int sizeLimit, std::string* cookie,
                          std::vector<LdapEntry>* entries) = 0;
-  // Replaces each attribute by its one value, or removes it (empty value).
+  // Replaces each attribute by its one value, or removes it (empty value);
+  // all of it or nothing.
   virtual int Modify(const std::string& dn, const std::vector<LdapModification>& changes) = 0;
   // The server's text for the last failure.
   virtual std::string LastError() const = 0;
   // Requests made so far (each search page counts one).
   virtual uint64_t RoundTrips() const = 0;
+
+  // Several modifications made one transaction: none lasts until Commit
+  // succeeds, and a failed Commit, a Cancel or the end of the process undoes
+  // them all. Searches in between see them. A link that cannot do this
+  // answers false to Transactions and LDAP_UNWILLING_TO_PERFORM (53) to the
+  // three calls; each call counts one request.
+  virtual bool Transactions() const { return false; }
+  virtual int BeginTransaction() { return kUnwillingToPerform; }
+  virtual int CommitTransaction() { return kUnwillingToPerform; }
+  virtual int CancelTransaction() { return kUnwillingToPerform; }
 
   // Every page of a search.
   int SearchAll(const std::string& base, LdapScope scope, const std::string& filter,

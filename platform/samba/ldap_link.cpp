@@ -170,23 +170,32 @@ int LdapLink::Modify(const std::string& dn, const std::vector<LdapModification>&
   std::lock_guard<std::mutex> lock(mutex_);
   lastError_.clear();
   if (!ld_) return LDAP_SERVER_DOWN;
-  std::vector<LDAPMod> mods(changes.size());
+  std::vector<LDAPMod> mods(2 * changes.size());
   std::vector<std::unique_ptr<char*[]>> values;
   std::vector<LDAPMod*> list;
-  for (size_t i = 0; i < changes.size(); ++i) {
-    LDAPMod& mod = mods[i];
-    mod.mod_type = const_cast<char*>(changes[i].attribute.c_str());
-    if (changes[i].value.empty()) {
-      // Removing every value of an attribute the object may not have: a
-      // replace without values does that, and succeeds either way.
-      mod.mod_op = LDAP_MOD_REPLACE;
-      mod.mod_values = nullptr;
-    } else {
-      values.emplace_back(new char*[2]{const_cast<char*>(changes[i].value.c_str()), nullptr});
-      mod.mod_op = LDAP_MOD_REPLACE;
+  size_t used = 0;
+  auto add = [&](const std::string& attribute, int op, const std::string* value) {
+    LDAPMod& mod = mods[used++];
+    mod.mod_op = op;
+    mod.mod_type = const_cast<char*>(attribute.c_str());
+    mod.mod_values = nullptr;
+    if (value) {
+      values.emplace_back(new char*[2]{const_cast<char*>(value->c_str()), nullptr});
       mod.mod_values = values.back().get();
     }
     list.push_back(&mod);
+  };
+  for (const LdapModification& c : changes) {
+    if (!c.onlyIfWas) {
+      // Removing every value of an attribute the object may not have: a
+      // replace without values does that, and succeeds either way.
+      add(c.attribute, LDAP_MOD_REPLACE, c.value.empty() ? nullptr : &c.value);
+      continue;
+    }
+    // The old value taken away and the new one added in the same
+    // modification: it fails when the old one is no longer there.
+    if (!c.was.empty()) add(c.attribute, LDAP_MOD_DELETE, &c.was);
+    if (!c.value.empty()) add(c.attribute, LDAP_MOD_ADD, &c.value);
   }
   list.push_back(nullptr);
   ++roundTrips_;

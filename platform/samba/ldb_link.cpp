@@ -27,6 +27,7 @@ constexpr size_t kMaxPending = 16;
 }  // namespace
 
 LdbLink::~LdbLink() {
+  if (ldb_ && inTransaction_) ldb_transaction_cancel(ldb_);
   if (memory_) talloc_free(memory_);
 }
 
@@ -150,20 +151,30 @@ int LdbLink::Modify(const std::string& dn, const std::vector<LdapModification>& 
     message->dn = ldb_dn_new(message, ldb_, dn.c_str());
     if (!message->dn) rc = LDB_ERR_INVALID_DN_SYNTAX;
   }
-  for (size_t i = 0; rc == LDB_SUCCESS && i < changes.size(); ++i) {
-    // Each attribute replaced by its one value, or by none: removed.
+  // One element of the message: the attribute with `flag` and one value, or none.
+  auto add = [&](const std::string& attribute, int flag, const std::string* value) {
     ldb_message_element* element = nullptr;
-    rc = ldb_msg_add_empty(message, changes[i].attribute.c_str(), LDB_FLAG_MOD_REPLACE, &element);
-    if (rc != LDB_SUCCESS || changes[i].value.empty()) continue;
+    int added = ldb_msg_add_empty(message, attribute.c_str(), flag, &element);
+    if (added != LDB_SUCCESS || value == nullptr) return added;
     element->values = talloc_array(message, ldb_val, 1);
-    char* copy = talloc_strdup(message, changes[i].value.c_str());
-    if (!element->values || !copy) {
-      rc = LDB_ERR_OPERATIONS_ERROR;
-      break;
-    }
+    char* copy = talloc_strndup(message, value->data(), value->size());
+    if (!element->values || !copy) return LDB_ERR_OPERATIONS_ERROR;
     element->values[0].data = reinterpret_cast<uint8_t*>(copy);
-    element->values[0].length = changes[i].value.size();
+    element->values[0].length = value->size();
     element->num_values = 1;
+    return LDB_SUCCESS;
+  };
+  for (size_t i = 0; rc == LDB_SUCCESS && i < changes.size(); ++i) {
+    const LdapModification& c = changes[i];
+    if (!c.onlyIfWas) {
+      // The attribute replaced by its one value, or by none: removed.
+      rc = add(c.attribute, LDB_FLAG_MOD_REPLACE, c.value.empty() ? nullptr : &c.value);
+      continue;
+    }
+    // The old value taken away and the new one added in the same
+    // modification: it fails when the old one is no longer there.
+    if (!c.was.empty()) rc = add(c.attribute, LDB_FLAG_MOD_DELETE, &c.was);
+    if (rc == LDB_SUCCESS && !c.value.empty()) rc = add(c.attribute, LDB_FLAG_MOD_ADD, &c.value);
   }
   if (rc == LDB_SUCCESS) {
     ++roundTrips_;
@@ -175,6 +186,56 @@ int LdbLink::Modify(const std::string& dn, const std::vector<LdapModification>& 
   }
   talloc_free(scratch);
   return rc;
+}
+
+int LdbLink::BeginTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_.clear();
+  if (!ldb_) return LDB_ERR_UNAVAILABLE;
+  if (inTransaction_) {
+    lastError_ = "a transaction is already open";
+    return LDB_ERR_OPERATIONS_ERROR;
+  }
+  ++roundTrips_;
+  int rc = ldb_transaction_start(ldb_);
+  if (rc != LDB_SUCCESS) {
+    const char* text = ldb_errstring(ldb_);
+    lastError_ = text && *text ? text : ldb_strerror(rc);
+    return rc;
+  }
+  inTransaction_ = true;
+  return LDB_SUCCESS;
+}
+
+int LdbLink::CommitTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_.clear();
+  if (!ldb_) return LDB_ERR_UNAVAILABLE;
+  if (!inTransaction_) {
+    lastError_ = "no transaction is open";
+    return LDB_ERR_OPERATIONS_ERROR;
+  }
+  ++roundTrips_;
+  // A commit that fails has cancelled the transaction: nothing of it stays.
+  inTransaction_ = false;
+  int rc = ldb_transaction_commit(ldb_);
+  if (rc != LDB_SUCCESS) {
+    const char* text = ldb_errstring(ldb_);
+    lastError_ = text && *text ? text : ldb_strerror(rc);
+    // Whether the failed commit ended the transaction or not, it ends here.
+    ldb_transaction_cancel_noerr(ldb_);
+  }
+  return rc;
+}
+
+int LdbLink::CancelTransaction() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  lastError_.clear();
+  if (!ldb_) return LDB_ERR_UNAVAILABLE;
+  if (!inTransaction_) return LDB_SUCCESS;
+  ++roundTrips_;
+  inTransaction_ = false;
+  return ldb_transaction_cancel(ldb_);
 }
 
 std::string LdbLink::LastError() const {

@@ -29,12 +29,17 @@ class LdbLink : public DirectoryLink {
   int Modify(const std::string& dn, const std::vector<LdapModification>& changes) override;
   std::string LastError() const override;
   uint64_t RoundTrips() const override { return roundTrips_; }
+  bool Transactions() const override { return true; }
+  int BeginTransaction() override;
+  int CommitTransaction() override;
+  int CancelTransaction() override;
 
  private:
   void* memory_ = nullptr;  // the talloc context everything of the link hangs on
   ldb_context* ldb_ = nullptr;
   uint64_t roundTrips_ = 0;
   std::string lastError_;
+  bool inTransaction_ = false;
   // Searches read whole and handed out a page at a time: the cookie names
   // one. Searches left unfinished are dropped, oldest first, past 16.
   struct Pending {

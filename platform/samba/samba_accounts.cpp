@@ -109,36 +109,123 @@ NET_API_STATUS SambaAccounts::FindAccount(const std::wstring& name, AccountRecor
 }
 
 namespace {
-constexpr size_t kRecentReads = 8;
+// Accounts kept: at most this many (a page of the directory's searches, a
+// group of expected accounts and some), for at most this long.
+constexpr size_t kRecentReads = 2000;
 constexpr std::chrono::seconds kRecentReadLife(30);
+// A script path read longer ago than this is read again before the
+// library writes it (its write cannot be made conditional).
+constexpr std::chrono::seconds kUncheckedAge(1);
+// Expected accounts read with one search.
+constexpr size_t kExpectedPerSearch = 100;
+
+bool EndsWithNoCase(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && AsciiEqualNoCase(text.substr(text.size() - tail.size()), tail);
+}
 }  // namespace
 
-void SambaAccounts::RememberRead(const AccountRecord& record, const std::string& dn) {
-  std::lock_guard<std::mutex> lock(recentMutex_);
-  std::wstring key = FoldCase(record.name);
-  for (auto it = recent_.begin(); it != recent_.end(); ++it)
-    if (it->key == key) {
-      recent_.erase(it);
-      break;
-    }
-  if (recent_.size() >= kRecentReads) recent_.erase(recent_.begin());
-  recent_.push_back(RecentRead{key, record, dn, std::chrono::steady_clock::now()});
+SambaAccounts::~SambaAccounts() {
+  std::lock_guard<std::mutex> lock(groupMutex_);
+  if (groupOpen_) ldap_.CancelTransaction();
 }
 
-bool SambaAccounts::TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn) {
+const std::vector<std::string>& SambaAccounts::AccountAttributes() { return kAccountAttributes; }
+
+void SambaAccounts::RememberRead(const AccountRecord& record, const std::string& dn,
+                                 std::chrono::steady_clock::time_point at) {
   std::lock_guard<std::mutex> lock(recentMutex_);
-  std::wstring key = FoldCase(name);
-  for (auto it = recent_.begin(); it != recent_.end(); ++it) {
-    if (it->key != key) continue;
-    bool fresh = std::chrono::steady_clock::now() - it->at < kRecentReadLife;
-    if (fresh) {
-      *record = it->record;
-      *dn = it->dn;
-    }
-    recent_.erase(it);
-    return fresh;
+  std::wstring key = FoldCase(record.name);
+  RecentRead& entry = recent_[key];
+  entry.record = record;
+  entry.dn = dn;
+  entry.at = at;
+  entry.serial = ++recentSerial_;
+  recentOrder_.emplace_back(key, entry.serial);
+  // The oldest go first; an entry read again since is only dropped by its latest serial.
+  while (recent_.size() > kRecentReads && !recentOrder_.empty()) {
+    auto it = recent_.find(recentOrder_.front().first);
+    if (it != recent_.end() && it->second.serial == recentOrder_.front().second) recent_.erase(it);
+    recentOrder_.pop_front();
   }
-  return false;
+  if (recentOrder_.size() > 4 * kRecentReads) {
+    std::deque<std::pair<std::wstring, uint64_t>> kept;
+    for (const auto& o : recentOrder_) {
+      auto it = recent_.find(o.first);
+      if (it != recent_.end() && it->second.serial == o.second) kept.push_back(o);
+    }
+    recentOrder_.swap(kept);
+  }
+}
+
+bool SambaAccounts::TakeRecentRead(const std::wstring& name, AccountRecord* record, std::string* dn,
+                                   std::chrono::steady_clock::time_point* at) {
+  std::lock_guard<std::mutex> lock(recentMutex_);
+  auto it = recent_.find(FoldCase(name));
+  if (it == recent_.end()) return false;
+  bool fresh = std::chrono::steady_clock::now() - it->second.at < kRecentReadLife;
+  if (fresh) {
+    *record = it->second.record;
+    *dn = it->second.dn;
+    if (at) *at = it->second.at;
+  }
+  // Written or not, what it held is no longer the account as it is.
+  recent_.erase(it);
+  return fresh;
+}
+
+bool SambaAccounts::PeekRecentRead(const std::wstring& name, AccountRecord* record) {
+  std::lock_guard<std::mutex> lock(recentMutex_);
+  auto it = recent_.find(FoldCase(name));
+  if (it == recent_.end() || std::chrono::steady_clock::now() - it->second.at >= kRecentReadLife) return false;
+  *record = it->second.record;
+  return true;
+}
+
+void SambaAccounts::ReadAhead(const std::vector<LdapEntry>& entries) {
+  if (perAccount_) return;
+  for (const LdapEntry& e : entries) {
+    if (e.First("sAMAccountName").empty() || !EndsWithNoCase(e.dn, namingContext_)) continue;
+    // User objects only (computers are users too). Every caller asked for
+    // all of the account's attributes, so one missing from a row is one the
+    // account does not have.
+    const std::vector<std::string>* classes = e.Find("objectclass");
+    bool account = false;
+    for (size_t i = 0; classes && i < classes->size(); ++i) account = account || AsciiEqualNoCase((*classes)[i], "user");
+    if (account) RememberRead(RecordOf(e), e.dn);
+  }
+}
+
+void SambaAccounts::ExpectAccounts(const std::vector<std::wstring>& names) {
+  std::lock_guard<std::mutex> lock(recentMutex_);
+  expected_.clear();
+  expectedAt_.clear();
+  expectedReadTo_ = 0;
+  if (perAccount_) return;
+  for (const std::wstring& name : names) {
+    if (name.empty()) continue;
+    std::wstring key = FoldCase(name);
+    if (expectedAt_.emplace(key, expected_.size()).second) expected_.push_back(key);
+  }
+}
+
+void SambaAccounts::ReadExpected(size_t position) {
+  std::string filter;
+  {
+    std::lock_guard<std::mutex> lock(recentMutex_);
+    size_t end = std::min(expected_.size(), position + kExpectedPerSearch);
+    for (size_t i = position; i < end; ++i)
+      filter += "(sAMAccountName=" + LdapFilterEscape(WideToUtf8(expected_[i])) + ")";
+    expectedReadTo_ = std::max(expectedReadTo_, end);
+  }
+  if (filter.empty()) return;
+  std::vector<std::string> attributes = kAccountAttributes;
+  attributes.push_back("objectClass");
+  std::string cookie;
+  std::vector<LdapEntry> found;
+  // A failed search reads nothing ahead: each account is then read on its own.
+  if (ldap_.SearchPage(namingContext_, LdapScope::kSubtree, "(&(objectClass=user)(|" + filter + "))", attributes, 0,
+                       0, &cookie, &found) == LDAP_SUCCESS)
+    ReadAhead(found);
 }
 
 NET_API_STATUS SambaAccounts::NetApiBufferFree(LPVOID buffer) {
@@ -153,6 +240,21 @@ NET_API_STATUS SambaAccounts::NetUserGetInfo(LPCWSTR server, LPCWSTR user, DWORD
   if (!user) return ERROR_INVALID_PARAMETER;
   if (level != 3) return ERROR_INVALID_LEVEL;
   AccountRecord record;
+  if (!perAccount_) {
+    if (PeekRecentRead(user, &record)) return MakeUserInfo3(record, buffer);
+    size_t position = 0;
+    bool ahead = false;
+    {
+      std::lock_guard<std::mutex> lock(recentMutex_);
+      auto it = expectedAt_.find(FoldCase(user));
+      ahead = it != expectedAt_.end() && it->second >= expectedReadTo_;
+      if (ahead) position = it->second;
+    }
+    if (ahead) {
+      ReadExpected(position);
+      if (PeekRecentRead(user, &record)) return MakeUserInfo3(record, buffer);
+    }
+  }
   std::string dn;
   NET_API_STATUS status = FindAccount(user, &record, &dn);
   if (status != NERR_Success) return status;
@@ -172,25 +274,106 @@ NET_API_STATUS SambaAccounts::NetUserSetInfo(LPCWSTR server, LPCWSTR user, DWORD
   AccountRecord current;
   std::string dn;
   NET_API_STATUS status = NERR_Success;
-  if (!TakeRecentRead(user, &current, &dn)) status = FindAccount(user, &current, &dn);
+  auto readAt = std::chrono::steady_clock::now();
+  if (!TakeRecentRead(user, &current, &dn, &readAt)) status = FindAccount(user, &current, &dn);
   if (status != NERR_Success) return status;
   std::vector<AccountChange> changes;
   status = AccountChangesOf(current, level, buffer, &changes, parameterError);
   if (status != NERR_Success || changes.empty()) return status;
+  {
+    std::lock_guard<std::mutex> lock(recentMutex_);
+    lastWrite_ = std::chrono::steady_clock::now();
+  }
   if (netapi_ && changes.size() == 1 && std::wstring(changes.front().attribute) == L"scriptPath") {
+    // The library's write cannot say which value it replaces: a script path
+    // read more than a moment ago is read again, and a change made meanwhile
+    // by someone else fails the write instead of being overwritten.
+    if (!perAccount_ && std::chrono::steady_clock::now() - readAt > kUncheckedAge) {
+      AccountRecord now;
+      status = FindAccount(user, &now, &dn);
+      if (status != NERR_Success) return status;
+      if (now.scriptPath != current.scriptPath) return ERROR_GEN_FAILURE;
+    }
     status = netapi_->SetScriptPath(WideToUtf8(current.name), WideToUtf8(changes.front().value));
     if (status == ERROR_INVALID_PARAMETER && parameterError) *parameterError = USER_SCRIPT_PATH_PARMNUM;
     return status;
   }
   std::vector<LdapModification> modifications;
-  for (const AccountChange& c : changes) modifications.push_back({WideToUtf8(c.attribute), WideToUtf8(c.value)});
-  int rc = ldap_.Modify(dn, modifications);
+  for (const AccountChange& c : changes) {
+    LdapModification m;
+    m.attribute = WideToUtf8(c.attribute);
+    m.value = WideToUtf8(c.value);
+    modifications.push_back(m);
+    // What the caller decided on may have been read a while ago: the script
+    // path changes only while it is still the one read, so a change made by
+    // someone else meanwhile is never overwritten (the write fails instead).
+    if (!perAccount_ && std::wstring(c.attribute) == L"scriptPath") {
+      modifications.back().onlyIfWas = true;
+      modifications.back().was = WideToUtf8(current.scriptPath);
+    }
+  }
+  int rc = ModifyAccount(dn, modifications);
   // Renamed or moved since it was read: read it again and write once more.
-  if (rc == LDAP_NO_SUCH_OBJECT && FindAccount(user, &current, &dn) == NERR_Success) rc = ldap_.Modify(dn, modifications);
+  if (rc == LDAP_NO_SUCH_OBJECT && FindAccount(user, &current, &dn) == NERR_Success) rc = ModifyAccount(dn, modifications);
   status = NetStatusOfLdap(rc);
   if (status == ERROR_INVALID_PARAMETER && parameterError)
     *parameterError = changes.size() == 1 ? ParameterOf(changes.front().attribute) : PARM_ERROR_UNKNOWN;
   return status;
+}
+
+int SambaAccounts::ModifyAccount(const std::string& dn, const std::vector<LdapModification>& modifications) {
+  std::lock_guard<std::mutex> lock(groupMutex_);
+  if (!groupOpen_) return ldap_.Modify(dn, modifications);
+  if (groupFailure_ != LDAP_SUCCESS) return groupFailure_;
+  int rc = ldap_.Modify(dn, modifications);
+  if (rc == LDAP_SUCCESS) {
+    groupWrites_.emplace_back(dn, modifications);
+    return rc;
+  }
+  // A failed modification may have left its transaction unusable: the
+  // group starts over without it, its earlier writes made again.
+  int again = ldap_.CancelTransaction();
+  if (again == LDAP_SUCCESS) again = ldap_.BeginTransaction();
+  for (size_t i = 0; again == LDAP_SUCCESS && i < groupWrites_.size(); ++i)
+    again = ldap_.Modify(groupWrites_[i].first, groupWrites_[i].second);
+  if (again != LDAP_SUCCESS) groupFailure_ = again;
+  return rc;
+}
+
+DWORD SambaAccounts::BeginWriteGroup() {
+  if (perAccount_ || !ldap_.Transactions()) return 0;
+  std::lock_guard<std::mutex> lock(groupMutex_);
+  if (!groupOpen_) {
+    // Without a transaction every write stands on its own, as before.
+    if (ldap_.BeginTransaction() != LDAP_SUCCESS) return 0;
+    groupOpen_ = true;
+    groupFailure_ = LDAP_SUCCESS;
+    groupWrites_.clear();
+  }
+  return kGroupWrites;
+}
+
+NET_API_STATUS SambaAccounts::EndWriteGroup() {
+  int rc = LDAP_SUCCESS;
+  {
+    std::lock_guard<std::mutex> lock(groupMutex_);
+    if (!groupOpen_) return NERR_Success;
+    groupOpen_ = false;
+    if (groupFailure_ != LDAP_SUCCESS) {
+      rc = groupFailure_;
+      ldap_.CancelTransaction();
+    } else {
+      rc = ldap_.CommitTransaction();
+    }
+    groupWrites_.clear();
+  }
+  if (rc != LDAP_SUCCESS) {
+    // What was read since the group began may hold its undone writes.
+    std::lock_guard<std::mutex> lock(recentMutex_);
+    recent_.clear();
+    recentOrder_.clear();
+  }
+  return NetStatusOfLdap(rc);
 }
 
 NET_API_STATUS SambaAccounts::NetQueryDisplayInformation(LPCWSTR server, DWORD level, DWORD index,
@@ -210,15 +393,43 @@ NET_API_STATUS SambaAccounts::NetQueryDisplayInformation(LPCWSTR server, DWORD l
       haveListing_ = false;
       return NetStatusOfLdap(rc);
     }
+    std::vector<size_t> order(entries.size());
+    std::vector<AccountRecord> records;
+    for (size_t i = 0; i < entries.size(); ++i) {
+      records.push_back(RecordOf(entries[i]));
+      order[i] = i;
+    }
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return records[a].rid < records[b].rid; });
     listing_.clear();
-    for (const LdapEntry& e : entries) listing_.push_back(RecordOf(e));
-    std::sort(listing_.begin(), listing_.end(),
-              [](const AccountRecord& a, const AccountRecord& b) { return a.rid < b.rid; });
+    listingDns_.clear();
+    for (size_t i : order) {
+      listing_.push_back(std::move(records[i]));
+      listingDns_.push_back(std::move(entries[i].dn));
+    }
     haveListing_ = true;
+    listingAt_ = std::chrono::steady_clock::now();
   }
-  return MakeDisplayPage(
+  NET_API_STATUS status = MakeDisplayPage(
       listing_.size(), [&](size_t i) { return listing_[i].rid; }, [&](size_t i) { return listing_[i]; }, index,
       entriesRequested, preferredMaximumLength, returnedEntryCount, sortedBuffer);
+  // The accounts handed out are read already: a walk that reads each of
+  // them next (the check for accounts still running the product's batch)
+  // sends no request of its own.
+  bool writtenSince = false;
+  {
+    std::lock_guard<std::mutex> lock(recentMutex_);
+    writtenSince = lastWrite_ >= listingAt_;
+  }
+  if (!perAccount_ && !writtenSince && *returnedEntryCount > 0) {
+    const NET_DISPLAY_USER* users = static_cast<const NET_DISPLAY_USER*>(*sortedBuffer);
+    for (DWORD i = 0; i < *returnedEntryCount; ++i) {
+      auto at = std::lower_bound(listing_.begin(), listing_.end(), users[i].usri1_user_id,
+                                 [](const AccountRecord& a, DWORD rid) { return a.rid < rid; });
+      if (at != listing_.end() && at->rid == users[i].usri1_user_id)
+        RememberRead(*at, listingDns_[static_cast<size_t>(at - listing_.begin())], listingAt_);
+    }
+  }
+  return status;
 }
 
 NET_API_STATUS SambaAccounts::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWORD level, LPBYTE* buffer,

@@ -63,6 +63,17 @@ class SambaSearch : public IDirectorySearchPort {
           s->request.push_back(name);
       }
       if (s->request.empty()) s->request.push_back("1.1");  // no attributes
+      SambaAccounts* accounts = owner_->accounts_;
+      if (accounts && !accounts->PerAccountRequests() && s->asked.count("samaccountname")) {
+        s->readAhead = true;
+        std::vector<std::string> more = SambaAccounts::AccountAttributes();
+        more.push_back("objectClass");
+        for (const std::string& name : more) {
+          bool there = false;
+          for (const std::string& r : s->request) there = there || AsciiEqualNoCase(r, name);
+          if (!there) s->request.push_back(name);
+        }
+      }
     }
     s->scope = scope_;
     s->pageSize = pageSize_;
@@ -161,6 +172,7 @@ class SambaSearch : public IDirectorySearchPort {
     size_t position = 0;
     uint64_t rows = 0;
     bool started = false, done = false, abandoned = false;
+    bool readAhead = false;  // the rows carry whole accounts for the account store
   };
 
   ~SambaSearch() override {
@@ -200,6 +212,7 @@ class SambaSearch : public IDirectorySearchPort {
     if (s->sizeLimit > 0 && s->rows + s->page.size() > s->sizeLimit) s->page.resize(s->sizeLimit - s->rows);
     s->rows += s->page.size();
     if (s->cookie.empty()) s->done = true;
+    if (s->readAhead && owner_->accounts_) owner_->accounts_->ReadAhead(s->page);
     return S_OK;
   }
 

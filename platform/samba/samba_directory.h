@@ -9,6 +9,7 @@
 
 #include "platform/ports.h"
 #include "platform/samba/directory_link.h"
+#include "platform/samba/samba_accounts.h"
 
 namespace qel {
 
@@ -29,6 +30,10 @@ class SambaDirectory : public IDirectoryPort {
                           DWORD* length, BOOL* isString) override;
 
   int OpenSearches() const { return open_; }
+  // Searches that ask for logon names fetch every account attribute beside
+  // the columns asked for, and hand each page's accounts to `accounts`
+  // (null: none), so that reading them next costs no request.
+  void ReadAheadInto(SambaAccounts* accounts) { accounts_ = accounts; }
 
  private:
   friend class SambaSearch;
@@ -44,6 +49,7 @@ class SambaDirectory : public IDirectoryPort {
   std::string namingContext_;
   std::vector<std::string> serverNames_;
   std::atomic<int> open_{0};
+  SambaAccounts* accounts_ = nullptr;
 };
 
 // The HRESULT of an LDAP result code, as ADSI reports it (0x8007xxxx of the

@@ -76,6 +76,7 @@ bool SambaDomain::Open(const std::string& smbConf, LdapCredentials credentials, 
                                     config_.DnsDomain(), config_.workgroup};
   if (!server.empty()) names.push_back(server);
   directory_.reset(new SambaDirectory(*link_, separateGc_ ? static_cast<DirectoryLink&>(gc_) : *link_, namingContext_, names));
+  directory_->ReadAheadInto(accounts_.get());
   return true;
 }
 

@@ -32,6 +32,8 @@ class SambaDomain {
   const std::string& namingContext() const { return namingContext_; }
   SambaAccounts& accounts() { return *accounts_; }
   SambaDirectory& directory() { return *directory_; }
+  // The link to the domain's partition (the database, or LDAP).
+  DirectoryLink& link() { return *link_; }
 
   // The controller's Windows world: its computer name, the NETLOGON share,
   // and the share's folder mounted at the Windows path Active Directory

@@ -1,8 +1,12 @@
 // Timing harness (not a test): the deployment over a Samba controller,
 // beside the embedded store of the same domain. One organisational unit of
 // generated accounts (every third with a logon script of its own) is added
-// and removed, then AnyScriptedUser walks the whole domain; each run is
-// timed and the requests sent to the controller counted.
+// and removed, selected as the unit and then account by account, and
+// AnyScriptedUser walks the whole domain; each run is timed and the requests
+// sent to the controller counted, per changed account. Every Samba mode runs
+// twice: as the back-end runs by default ("grouped"), then with one request
+// per read and each write on its own ("per account"). QEL_BENCH_SELECTED=0 leaves
+// out the account-by-account runs.
 //
 //   bench_samba generate ACCOUNTS FILE    the domain, as LDIF
 //   bench_samba run FILE SMBCONF          the runs (with a Kerberos ticket)
@@ -83,20 +87,42 @@ void Print(const char* backend, const char* run, const Figures& f, bool counted,
   int accounts = perAccountOf > 0 ? perAccountOf : f.total;
   char requests[32] = "-";
   if (counted && accounts > 0) std::snprintf(requests, sizeof requests, "%.3f", double(f.requests) / accounts);
-  std::printf("%-22s %-16s %8.2f %8d %12.0f %10.2f %14s%s\n", backend, run, f.seconds, accounts,
+  std::printf("%-34s %-16s %8.2f %8d %12.0f %10.2f %14s%s\n", backend, run, f.seconds, accounts,
               accounts / f.seconds, 1000.0 * f.seconds / (accounts > 0 ? accounts : 1), requests,
               f.ok ? "" : "  FAILED");
 }
 
-// One add, one remove, one AnyScriptedUser over what Ports() holds now.
-bool Runs(const char* backend, const std::function<uint64_t()>& requests, bool counted) {
+// The unit selected whole, or each of `accounts` selected on its own.
+void Select(const std::vector<std::wstring>* accounts) {
   ClearUserNodes();
-  USER_NODE* unit = NewUserNode("Unit0001", L"OU=Unit0001,DC=test,DC=lan", nullptr, OUType);
-  unit->bSelected = TRUE;
-  g_UserNodeHead.pNext = unit;
-  g_pLastUserNode = unit;
+  if (!accounts) {
+    USER_NODE* unit = NewUserNode("Unit0001", L"OU=Unit0001,DC=test,DC=lan", nullptr, OUType);
+    unit->bSelected = TRUE;
+    g_UserNodeHead.pNext = unit;
+    g_pLastUserNode = unit;
+    return;
+  }
+  USER_NODE** link = &g_UserNodeHead.pNext;
+  for (const std::wstring& name : *accounts) {
+    std::string display(name.begin(), name.end());
+    USER_NODE* node = NewUserNode(display.c_str(), nullptr, name.c_str(), UserType);
+    node->bSelected = TRUE;
+    *link = node;
+    link = &node->pNext;
+    g_pLastUserNode = node;
+  }
+}
+
+// Add and remove over the unit, then (unless left out) over its accounts one
+// by one, then one AnyScriptedUser, over what Ports() holds now.
+bool Runs(const char* backend, const std::function<uint64_t()>& requests, bool counted,
+          const std::vector<std::wstring>& accounts) {
   bool ok = true;
-  for (BOOL install : {TRUE, FALSE}) {
+  const char* selected = std::getenv("QEL_BENCH_SELECTED");
+  bool oneByOne = !(selected && std::string(selected) == "0") && !accounts.empty();
+  for (int pass = 0; pass < (oneByOne ? 4 : 2); ++pass) {
+    BOOL install = pass % 2 == 0;
+    Select(pass < 2 ? nullptr : &accounts);
     TheWizardState().RemoveWhenExist = FALSE;
     QuietPage page;
     CScriptDeployer engine;
@@ -110,7 +136,8 @@ bool Runs(const char* backend, const std::function<uint64_t()>& requests, bool c
     f.total = engine.m_nTotal;
     f.succeeded = engine.m_nSucceeded;
     f.ok = f.ok && f.total > 0 && f.succeeded == f.total;
-    Print(backend, install ? "add" : "remove", f, counted, 0);
+    Print(backend, pass < 2 ? (install ? "add" : "remove") : (install ? "add (accounts)" : "remove (accounts)"), f,
+          counted, 0);
     ok = ok && f.ok;
   }
   // Nobody runs the product's batch now: the walk reads every account.
@@ -154,9 +181,10 @@ int Generate(int accounts, const std::string& file) {
 int Run(const std::string& ldif, const std::string& smbConf) {
   char pattern[] = "/tmp/qel-bench-samba-XXXXXX";
   std::string scratch = ::mkdtemp(pattern);
-  std::printf("%-22s %-16s %8s %8s %12s %10s %14s\n", "back-end", "run", "wall s", "accounts", "accounts/s",
+  std::printf("%-34s %-16s %8s %8s %12s %10s %14s\n", "back-end", "run", "wall s", "accounts", "accounts/s",
               "ms/account", "requests/acct");
   bool ok = true;
+  std::vector<std::wstring> unit;  // the logon names of the unit's accounts
   {
     DomainStore store;
     DomainError error;
@@ -170,8 +198,16 @@ int Run(const std::string& ldif, const std::string& smbConf) {
     DomainDirectory directory(store);
     Ports().accounts = &store;
     Ports().directory = &directory;
+    {
+      auto lock = store.ReadLock();
+      for (uint32_t index : store.AccountsByRid()) {
+        const DirObject& object = store.Object(index);
+        const std::vector<std::wstring>* name = store.Values(object, kAttrSamAccountName);
+        if (name && !name->empty() && object.dn.find(L"OU=Unit0001,") != std::wstring::npos) unit.push_back(name->front());
+      }
+    }
     _NCOvLogHolder log;
-    ok = LoadNetApiEntryPoints() && Runs("embedded store", [] { return uint64_t(0); }, false) && ok;
+    ok = LoadNetApiEntryPoints() && Runs("embedded store", [] { return uint64_t(0); }, false, unit) && ok;
   }
   struct Mode {
     const char* name;
@@ -180,28 +216,34 @@ int Run(const std::string& ldif, const std::string& smbConf) {
   } modes[] = {{"Samba, in its database", LdapCredentials::kMachine, false},
                {"Samba, LDAP + ticket", LdapCredentials::kKerberos, false},
                {"Samba, 1009 + ticket", LdapCredentials::kKerberos, true}};
-  for (const Mode& mode : modes) {
-    if (mode.netapi && std::getenv("QEL_BENCH_NETAPI") == nullptr) continue;
-    SambaDomain samba;
-    std::string why;
-    if (!samba.Open(smbConf, mode.credentials, "", &why, mode.netapi)) {
-      std::fprintf(stderr, "%s: %s\n", mode.name, why.c_str());
-      ok = false;
-      continue;
+  // Each mode grouped first, then one request per read: the slow runs last.
+  for (const Mode& mode : modes)
+    for (bool perAccount : {false, true}) {
+      if (mode.netapi && std::getenv("QEL_BENCH_NETAPI") == nullptr) continue;
+      SambaDomain samba;
+      std::string why;
+      if (!samba.Open(smbConf, mode.credentials, "", &why, mode.netapi)) {
+        std::fprintf(stderr, "%s: %s\n", mode.name, why.c_str());
+        ok = false;
+        continue;
+      }
+      samba.accounts().SetPerAccountRequests(perAccount);
+      HostConfig config =
+          World(scratch + "/" + std::to_string(&mode - modes) + (perAccount ? "-per-account" : "-grouped"), false);
+      samba.Configure(&config);
+      HostPlatform platform(config);
+      Ports().accounts = &samba.accounts();
+      Ports().directory = &samba.directory();
+      if (!samba.RegisterScriptsFolder(&why)) {
+        std::fprintf(stderr, "%s\n", why.c_str());
+        return 1;
+      }
+      _NCOvLogHolder log;
+      if (!LoadNetApiEntryPoints()) return 1;
+      std::string name = std::string(mode.name) + (perAccount ? ", per account" : ", grouped");
+      ok = Runs(name.c_str(), [&] { return samba.RoundTrips(); }, true, unit) && ok;
     }
-    HostConfig config = World(scratch + "/" + std::to_string(&mode - modes), false);
-    samba.Configure(&config);
-    HostPlatform platform(config);
-    Ports().accounts = &samba.accounts();
-    Ports().directory = &samba.directory();
-    if (!samba.RegisterScriptsFolder(&why)) {
-      std::fprintf(stderr, "%s\n", why.c_str());
-      return 1;
-    }
-    _NCOvLogHolder log;
-    ok = LoadNetApiEntryPoints() && Runs(mode.name, [&] { return samba.RoundTrips(); }, true) && ok;
-  }
-  std::printf("%-22s %-16s %8s %8s %12.0f %10.2f %14s\n", "Set-ADUser (reported)", "per object", "-", "-",
+  std::printf("%-34s %-16s %8s %8s %12.0f %10.2f %14s\n", "Set-ADUser (reported)", "per object", "-", "-",
               1.0 / kSetAdUserSeconds, 1000.0 * kSetAdUserSeconds, "-");
   std::string remove = "rm -rf -- '" + scratch + "'";
   if (std::system(remove.c_str()) != 0) std::fprintf(stderr, "%s is left\n", scratch.c_str());
@@ -212,6 +254,8 @@ int Run(const std::string& ldif, const std::string& smbConf) {
 }  // namespace qel
 
 int main(int argc, char** argv) {
+  // Each line as soon as it is measured: the runs take minutes.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   std::string command = argc > 1 ? argv[1] : "";
   if (command == "generate" && argc == 4) return qel::Generate(std::atoi(argv[2]), argv[3]);
   if (command == "run" && argc == 4) return qel::Run(argv[2], argv[3]);

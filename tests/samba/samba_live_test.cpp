@@ -4,11 +4,15 @@
 // starts the controller and sets QEL_SAMBA_CONF (its smb.conf),
 // QEL_SAMBA_LDIF (the file it was loaded from) and the Kerberos ticket.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <set>
@@ -24,6 +28,7 @@
 #include "tests/domain/domain_test_util.h"
 #include "wizard/netapi_entry.h"
 #include "wizard/startup.h"
+#include "wizard/wizard_state.h"
 
 namespace qel {
 namespace {
@@ -389,6 +394,170 @@ TEST_P(SambaLiveTest, StartUpGateAndScriptsFolderWorkOnTheController) {
   }
   std::string remove = "rm -rf -- '" + root + "'";
   EXPECT_EQ(std::system(remove.c_str()), 0);
+}
+
+// What a write decides on may have been read a while ago: a script path
+// changed meanwhile by someone else is not overwritten, whichever way the
+// write goes (a conditional modification, or the library's write after a
+// second look).
+TEST_P(SambaLiveTest, AScriptPathChangedSinceItWasReadIsNotOverwritten) {
+  IAccountStore& accounts = samba_.accounts();
+  auto setDirectly = [&](const char* script) {
+    std::vector<LdapEntry> found;
+    ASSERT_EQ(samba_.link().SearchAll("DC=test,DC=lan", LdapScope::kSubtree, "(sAMAccountName=asmith)", {"1.1"}, &found), 0);
+    ASSERT_EQ(found.size(), 1u);
+    LdapModification change;
+    change.attribute = "scriptPath";
+    change.value = script;
+    ASSERT_EQ(samba_.link().Modify(found.front().dn, {change}), 0) << samba_.link().LastError();
+  };
+  std::wstring own = Read(accounts, L"asmith").script;
+  LPBYTE buffer = nullptr;
+  ASSERT_EQ(accounts.NetUserGetInfo(nullptr, L"asmith", 3, &buffer), NERR_Success);
+  setDirectly("other.bat");
+  ::usleep(1100 * 1000);  // older than what the library's write takes on trust
+  USER_INFO_3* info = reinterpret_cast<USER_INFO_3*>(buffer);
+  info->usri3_script_path = const_cast<LPWSTR>(L"Qelasmith.bat");
+  EXPECT_NE(accounts.NetUserSetInfo(nullptr, L"asmith", 3, buffer, nullptr), NERR_Success);
+  accounts.NetApiBufferFree(buffer);
+  std::vector<std::wstring> now = Search(samba_.directory(), L"LDAP://DC=test,DC=lan", ADS_SCOPE_SUBTREE, 0, 0,
+                                         L"(sAMAccountName=asmith)", L"scriptPath");
+  EXPECT_EQ(now, std::vector<std::wstring>{L"other.bat"});
+  setDirectly(WideToUtf8(own).c_str());
+}
+
+// The link of a process that is killed the moment it would commit.
+class KilledAtCommit : public DirectoryLink {
+ public:
+  explicit KilledAtCommit(DirectoryLink& inner) : inner_(inner) {}
+  int SearchPage(const std::string& base, LdapScope scope, const std::string& filter,
+                 const std::vector<std::string>& attributes, int pageSize, int sizeLimit, std::string* cookie,
+                 std::vector<LdapEntry>* entries) override {
+    return inner_.SearchPage(base, scope, filter, attributes, pageSize, sizeLimit, cookie, entries);
+  }
+  int Modify(const std::string& dn, const std::vector<LdapModification>& changes) override {
+    return inner_.Modify(dn, changes);
+  }
+  std::string LastError() const override { return inner_.LastError(); }
+  uint64_t RoundTrips() const override { return inner_.RoundTrips(); }
+  bool Transactions() const override { return inner_.Transactions(); }
+  int BeginTransaction() override { return inner_.BeginTransaction(); }
+  int CommitTransaction() override {
+    ::kill(::getpid(), SIGKILL);
+    return inner_.CommitTransaction();
+  }
+  int CancelTransaction() override { return inner_.CancelTransaction(); }
+
+ private:
+  DirectoryLink& inner_;
+};
+
+// In the controller's database a run's writes are transactions: a run killed
+// between its wrapper batches and its commit leaves every account as it was
+// (at worst a wrapper nobody names), and the next run completes the work.
+TEST_P(SambaLiveTest, ARunKilledBeforeItsCommitLosesNoScript) {
+  if (GetParam().credentials != LdapCredentials::kMachine) GTEST_SKIP() << "transactions are the database's";
+  const std::vector<std::wstring> chosen = {L"asmith", L"cwhite", L"dgreen", L"gwood", L"hking", L"oharris"};
+  auto stored = [&](const std::wstring& name) {
+    std::vector<std::wstring> script = Search(samba_.directory(), L"LDAP://DC=test,DC=lan", ADS_SCOPE_SUBTREE, 0, 0,
+                                              (L"(sAMAccountName=" + name + L")").c_str(), L"scriptPath");
+    if (script.size() != 1) return std::wstring(L"?");
+    return script.front() == L"<no column>" ? std::wstring() : script.front();
+  };
+  std::map<std::wstring, std::wstring> before;
+  for (const std::wstring& name : chosen) before[name] = stored(name);
+  std::string netlogon = samba_.config().netlogonPath;
+  std::set<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(netlogon)) files.insert(entry.path().filename());
+
+  char pattern[] = "/tmp/qel-samba-kill-XXXXXX";
+  std::string root = ::mkdtemp(pattern);
+  HostConfig host;
+  host.root = root;
+  host.registryFile = root + "/registry.reg";
+  samba_.Configure(&host);
+  std::filesystem::create_directories(root + "/C/Program Files/Orvane");
+  std::filesystem::create_directories(root + "/C/pkg");
+  std::ofstream(root + "/C/Program Files/Orvane/QelCheck.exe") << "checker";
+  std::ofstream(root + "/C/pkg/QelSetup.exe") << "package";
+  auto wrapper = [&](const std::wstring& name) {
+    return std::filesystem::exists(netlogon + "/Qel" + WideToUtf8(name) + ".bat");
+  };
+  {
+    HostPlatform platform(host);
+    std::string why;
+    ASSERT_TRUE(samba_.RegisterScriptsFolder(&why)) << why;
+    _NCOvLogHolder log;
+    ASSERT_TRUE(LoadNetApiEntryPoints());
+    ClearUserNodes();
+    for (const std::wstring& name : chosen) {
+      USER_NODE* node = NewUserNode(WideToUtf8(name).c_str(), nullptr, name.c_str(), UserType);
+      node->bSelected = TRUE;
+      node->pNext = g_UserNodeHead.pNext;
+      g_UserNodeHead.pNext = node;
+    }
+    // One run in a process of its own over a fresh connection to the
+    // database; true when it was killed at its commit.
+    auto killedRun = [&](BOOL install) {
+      pid_t child = ::fork();
+      if (child == 0) {
+        SambaDomain domain;
+        std::string error;
+        if (!domain.Open(Env("QEL_SAMBA_CONF"), LdapCredentials::kMachine, "", &error, false)) ::_exit(3);
+        KilledAtCommit link(domain.link());
+        SambaAccounts accounts(link, domain.config(), domain.namingContext());
+        SambaDirectory directory(link, link, domain.namingContext(), {"DC1"});
+        directory.ReadAheadInto(&accounts);
+        Ports().accounts = &accounts;
+        Ports().directory = &directory;
+        CScriptDeployer engine;
+        bool ran = engine.Init(nullptr, nullptr, nullptr) && engine.SetCenterIP("10.1.2.3") &&
+                   engine.SetPackagePath("C:\\pkg\\QelSetup.exe") && engine.ChangeAllScript(nullptr, install);
+        ::_exit(ran ? 0 : 4);
+      }
+      int status = 0;
+      EXPECT_EQ(::waitpid(child, &status, 0), child);
+      return WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL;
+    };
+    auto run = [&](BOOL install) {
+      Ports().accounts = &samba_.accounts();
+      Ports().directory = &samba_.directory();
+      CScriptDeployer engine;
+      EXPECT_TRUE(engine.Init(nullptr, nullptr, nullptr) && engine.SetCenterIP("10.1.2.3") &&
+                  engine.SetPackagePath("C:\\pkg\\QelSetup.exe") && engine.ChangeAllScript(nullptr, install));
+      EXPECT_EQ(engine.m_nSucceeded, engine.m_nTotal);
+    };
+
+    ASSERT_TRUE(killedRun(TRUE));
+    for (const std::wstring& name : chosen) {
+      SCOPED_TRACE(WideToUtf8(name));
+      EXPECT_EQ(stored(name), before[name]);
+      // Written before the commit that never came: it names nothing.
+      EXPECT_EQ(wrapper(name), !before[name].empty());
+    }
+    run(TRUE);
+    for (const std::wstring& name : chosen) {
+      SCOPED_TRACE(WideToUtf8(name));
+      EXPECT_EQ(stored(name), before[name].empty() ? L"QelInstall.bat" : L"Qel" + name + L".bat");
+    }
+    ASSERT_TRUE(killedRun(FALSE));
+    for (const std::wstring& name : chosen) {
+      SCOPED_TRACE(WideToUtf8(name));
+      EXPECT_EQ(stored(name), before[name].empty() ? L"QelInstall.bat" : L"Qel" + name + L".bat");
+      EXPECT_EQ(wrapper(name), !before[name].empty());  // still holding the account's own script
+    }
+    run(FALSE);
+    for (const std::wstring& name : chosen) {
+      SCOPED_TRACE(WideToUtf8(name));
+      EXPECT_EQ(stored(name), before[name]);
+      EXPECT_FALSE(wrapper(name));
+    }
+    ClearUserNodes();
+  }
+  // The controller's NETLOGON folder as it was: the staged files go again.
+  for (const auto& entry : std::filesystem::directory_iterator(netlogon))
+    if (!files.count(entry.path().filename())) std::filesystem::remove(entry.path());
+  std::filesystem::remove_all(root);
 }
 
 INSTANTIATE_TEST_SUITE_P(Credentials, SambaLiveTest,

@@ -2,9 +2,12 @@
 # The deployment's speed on a Samba controller: a throwaway controller in a
 # private namespace holding ACCOUNTS generated accounts (default 2,000) in one
 # organisational unit, and bench_samba's add, remove and AnyScriptedUser over
-# it, beside the embedded store of the same domain. Prints one table.
-# QEL_BENCH_NETAPI=1 adds the runs that write through Samba's
-# network-management library.
+# it, beside the embedded store of the same domain. Prints one table, each
+# Samba mode twice: as the back-end runs ("grouped"), and with one request
+# per read and each write on its own ("per account"), with the requests per
+# changed account. QEL_BENCH_NETAPI=1 adds the runs that write through
+# Samba's network-management library; QEL_BENCH_SELECTED=0 leaves out the
+# runs that select the accounts one by one.
 #   tools/samba/bench.sh [ACCOUNTS]
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
