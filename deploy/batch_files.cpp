@@ -121,6 +121,8 @@ BOOL CScriptDeployer::WriteUserBatch(const char* account, const char* profile, c
   // The reader takes the first "szScriptPath = " of the file: a profile
   // holding it would be read back as the script.
   if (std::strstr(profile, kScriptKey) != nullptr) return FALSE;
+  // A value longer than an account's field would not be read back whole.
+  if (std::strlen(profile) >= MAX_PATH || std::strlen(scriptPath) >= MAX_PATH) return FALSE;
   // "sub\run me.cmd" unquoted would run "sub\run" with "me.cmd" as its
   // argument. The record keeps the path as it was, so readers of older
   // wrappers read it back the same.
