@@ -42,7 +42,8 @@ std::wstring Wide(const std::string& utf8) {
 
 bool FileExists(const std::string& path) { return Files().GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Writes a wrapper's recorded text back, as the engine writes it (text mode).
+// Writes a wrapper's recorded text back, as the engine writes it (text mode,
+// in the code page: the record holds it in UTF-8).
 bool WriteWrapper(const std::string& path, const std::string& text) {
   IFileStream* stream = Files().OpenStream(path.c_str(), "w+");
   if (stream == nullptr) return false;
@@ -92,7 +93,7 @@ class Undoer {
     // A wrapper the run deleted comes back before its account names it again.
     if (row.fileAction == "deleted" && !wrapperPath.empty() && SameNoCase(before, Wide(row.file)) &&
         (atAfter || atBefore) && !FileExists(wrapperPath)) {
-      if (!WriteWrapper(wrapperPath, row.fileText)) {
+      if (!WriteWrapper(wrapperPath, AnsiString(Wide(row.fileText).c_str()))) {
         g_NetApi.NetApiBufferFree(buffer);
         Tell(d, RUN_FAILED, "wrapper batch not recreated", QelGetLastError());
         return;

@@ -80,6 +80,10 @@ check "removal deletes the wrapper" '[ ! -e "$scripts/Qel王芳.bat" ]'
 LC_ALL=zh_TW.UTF-8 "$deploy" --domain "$world/domain.ldif" --root "$world" remove --user 李娜 > "$world/out.txt" 2>&1 || true
 check "a Traditional Chinese locale says it works in 936" 'grep -qF "working in code page 936" "$world/out.txt"'
 
+# The runs above rewrote the domain file: what follows must leave it as it is now.
+cp "$world/domain.ldif" "$world/original.ldif"
+rm -f "$scripts/QelInstall.bat"
+
 # A registry file that does not parse: its own message with file and line.
 cp "$world/registry.reg" "$world/registry.good"
 printf 'Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\Software]\r\n"a"="open\r\n' > "$world/registry.reg"
