@@ -17,19 +17,6 @@ namespace {
 const int kColumns = 14;
 const char kBom[] = "\xEF\xBB\xBF";
 
-const char* FileActionWord(int action, BOOL existed) {
-  switch (action) {
-    case FILE_WRITTEN:
-      return existed ? "replaced" : "created";
-    case FILE_DELETED:
-      return "deleted";
-    case FILE_KEPT:
-      return "kept";
-    default:
-      return "";
-  }
-}
-
 // A wrapper batch is written or deleted with its account.
 const char* WrapperWord(int action) {
   return action == FILE_WRITTEN ? "written" : action == FILE_DELETED ? "deleted" : "";
@@ -63,18 +50,6 @@ std::string Quote(const std::string& field) {
   return out + "\"";
 }
 
-std::string Hex(DWORD value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
-  return text;
-}
-
-std::string Reason(const char* reason, DWORD error) {
-  std::string text = reason != nullptr ? reason : "";
-  if (error != 0) text += " (error " + std::to_string(static_cast<unsigned long>(error)) + ")";
-  return text;
-}
-
 std::string Now() {
   SYSTEMTIME time = {};
   System().GetLocalTime(&time);
@@ -85,6 +60,31 @@ std::string Now() {
 }
 
 }  // namespace
+
+const char* FileActionWord(int action, BOOL existed) {
+  switch (action) {
+    case FILE_WRITTEN:
+      return existed ? "replaced" : "created";
+    case FILE_DELETED:
+      return "deleted";
+    case FILE_KEPT:
+      return "kept";
+    default:
+      return "";
+  }
+}
+
+std::string FlagsHex(DWORD value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%x", static_cast<unsigned>(value));
+  return text;
+}
+
+std::string ReasonText(const char* reason, DWORD error) {
+  std::string text = reason != nullptr ? reason : "";
+  if (error != 0) text += " (error " + std::to_string(static_cast<unsigned long>(error)) + ")";
+  return text;
+}
 
 const char* RunResultWord(int result) {
   switch (result) {
@@ -210,14 +210,14 @@ void RunRecord::WriteRow(const std::vector<std::string>& fields) {
 
 void RunRecord::OnAccount(const AccountDecision& d) {
   WriteRow({Now(), operation_, controller_, AnsiToUtf8Text(d.account), WideToUtf8Text(d.dn), AnsiToUtf8Text(d.before),
-            AnsiToUtf8Text(d.after), d.read ? Hex(d.flagsBefore) : "", d.read ? Hex(d.flagsAfter) : "",
-            WrapperWord(d.fileAction), AnsiToUtf8Text(d.file), RunResultWord(d.result), Reason(d.reason, d.error),
+            AnsiToUtf8Text(d.after), d.read ? FlagsHex(d.flagsBefore) : "", d.read ? FlagsHex(d.flagsAfter) : "",
+            WrapperWord(d.fileAction), AnsiToUtf8Text(d.file), RunResultWord(d.result), ReasonText(d.reason, d.error),
             AnsiToUtf8Text(d.fileText)});
 }
 
 void RunRecord::OnFile(const FileDecision& d) {
   WriteRow({Now(), operation_, controller_, "", "", "", "", "", "", FileActionWord(d.action, d.existed),
-            AnsiToUtf8Text(d.path), RunResultWord(d.result), Reason(d.reason, d.error), ""});
+            AnsiToUtf8Text(d.path), RunResultWord(d.result), ReasonText(d.reason, d.error), ""});
 }
 
 // ---------------------------------------------------------------- reading

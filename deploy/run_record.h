@@ -17,6 +17,12 @@ extern const char kRunRecordHeader[];
 
 // The words of the result and file-action columns.
 const char* RunResultWord(int result);
+// "created", "replaced", "deleted" or "kept": what happened to a file.
+const char* FileActionWord(int action, BOOL existed);
+// Account flags as the record and the listings show them ("0x200").
+std::string FlagsHex(DWORD flags);
+// The reason in words, with the error code when there is one.
+std::string ReasonText(const char* reason, DWORD error);
 
 class RunRecord : public IRunObserver {
  public:
