@@ -5,7 +5,11 @@
 # it, beside the embedded store of the same domain. Prints one table, each
 # Samba mode twice: as the back-end runs ("grouped"), and with one request
 # per read and each write on its own ("per account"), with the requests per
-# changed account. QEL_BENCH_NETAPI=1 adds the runs that write through
+# changed account, and the CPU time the program itself spent (the rest is
+# the controller's, or waiting for it). Last for each mode, "one write
+# alone": the controller's own cost of one account write with nothing read
+# first and no engine around it, the floor of any run whose writes cannot
+# share a transaction. QEL_BENCH_NETAPI=1 adds the runs that write through
 # Samba's network-management library; QEL_BENCH_SELECTED=0 leaves out the
 # runs that select the accounts one by one.
 #   tools/samba/bench.sh [ACCOUNTS]
