@@ -131,7 +131,10 @@ class Arena {
     }
     size_t pad = (align - reinterpret_cast<uintptr_t>(next_) % align) % align;
     if (!next_ || pad + bytes > left_) {
+      // Each block twice the one before (a small domain takes little),
+      // and never smaller than the request.
       size_t size = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, blockSize_ * 2);
+      while (size < bytes) size *= 2;
       blocks_.emplace_back(new char[size]);
       blockSize_ = size;
       next_ = blocks_.back().get();

@@ -258,7 +258,7 @@ std::string Base64Encode(const std::string& bytes) {
   return out;
 }
 
-bool Base64Decode(const std::string& text, std::string* bytes) {
+bool Base64Decode(std::string_view text, std::string* bytes) {
   std::string clean;
   for (char c : text)
     if (c != ' ' && c != '\t') clean += c;

@@ -33,7 +33,7 @@ bool AsciiEqualNoCase(std::string_view a, std::string_view b);
 
 std::string Base64Encode(const std::string& bytes);
 // False on characters outside the alphabet or a bad length.
-bool Base64Decode(const std::string& text, std::string* bytes);
+bool Base64Decode(std::string_view text, std::string* bytes);
 
 // Decimal text of an unsigned 32-bit number ("512"); false on anything else.
 bool ParseUInt32(const std::string& text, unsigned long* value);
