@@ -567,9 +567,10 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   object.group = HasClass(object, L"group") && !object.deleted;
   if (object.account || object.group) {
     std::wstring_view name = arena.Folded(object.account || !sam.empty() ? sam : First(object, kAttrCn));
-    if (byName.Find(name) != kNoObject || groups.Find(name) != kNoObject)
+    KeyIndex& own = object.account ? byName : groups;
+    const KeyIndex& other = object.account ? groups : byName;
+    if (other.Find(name) != kNoObject || !own.Insert(name, index))
       return Fail(error, file, entry.line, "duplicate sAMAccountName " + Quote(sam));
-    (object.account ? byName : groups).Insert(name, index);
   }
   if (!entry.comments.empty()) comments[index] = std::move(entry.comments);
   if (object.parent != kNoObject) objects[object.parent].children.push_back(index);

@@ -14,8 +14,8 @@ namespace {
 using test::GetAccount;
 using test::ReadText;
 using test::SampleText;
-using test::ValuesOf;
 using test::ScratchDir;
+using test::ValuesOf;
 using test::WriteText;
 
 const char kHead[] = "# qel-dns: test.lan\n\ndn: DC=test,DC=lan\nobjectClass: domainDNS\n\n";
