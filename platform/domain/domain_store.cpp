@@ -158,58 +158,70 @@ class Arena {
 };
 
 // Keys the arena keeps, to object indexes: open addressing, so an entry
-// costs no allocation and a look-up touches one or two slots.
+// costs no allocation. A probe reads small slots of hashes; the keys beside
+// them are read only when a hash agrees. A caller that knows a key early can
+// hash it and have its slot fetched while it does other work.
 class KeyIndex {
  public:
-  void Reserve(size_t count) {
-    if (count * 2 > slots_.size()) Grow(count * 2);
-  }
-  uint32_t Find(std::wstring_view key) const {
-    if (slots_.empty()) return kNoObject;
-    uint32_t hash = Hash(key);
-    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      const Slot& slot = slots_[i];
-      if (slot.value == kNoObject) return kNoObject;
-      if (slot.hash == hash && slot.key == key) return slot.value;
-    }
-  }
-  // False when the key is there already.
-  bool Insert(std::wstring_view key, uint32_t value) {
-    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.size() * 2);
-    uint32_t hash = Hash(key);
-    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
-      Slot& slot = slots_[i];
-      if (slot.value == kNoObject) {
-        slot = Slot{key, hash, value};
-        ++used_;
-        return true;
-      }
-      if (slot.hash == hash && slot.key == key) return false;
-    }
-  }
-
- private:
-  struct Slot {
-    std::wstring_view key;
-    uint32_t hash = 0;
-    uint32_t value = kNoObject;  // kNoObject: a free slot
-  };
   static uint32_t Hash(std::wstring_view key) {
     uint64_t h = 14695981039346656037ull;  // FNV-1a
     for (wchar_t c : key) h = (h ^ static_cast<uint32_t>(c)) * 1099511628211ull;
     return static_cast<uint32_t>(h ^ (h >> 32));
   }
+  void Reserve(size_t count) {
+    if (count * 2 > slots_.size()) Grow(count * 2);
+  }
+  void Prefetch(uint32_t hash) const {
+#if defined(__GNUC__)
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+#else
+    (void)hash;
+#endif
+  }
+  uint32_t Find(std::wstring_view key) const { return Find(key, Hash(key)); }
+  uint32_t Find(std::wstring_view key, uint32_t hash) const {
+    if (slots_.empty()) return kNoObject;
+    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (slot.value == kNoObject) return kNoObject;
+      if (slot.hash == hash && keys_[i] == key) return slot.value;
+    }
+  }
+  // False when the key is there already.
+  bool Insert(std::wstring_view key, uint32_t value) { return Insert(key, Hash(key), value); }
+  bool Insert(std::wstring_view key, uint32_t hash, uint32_t value) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.size() * 2);
+    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[i];
+      if (slot.value == kNoObject) {
+        slot = Slot{hash, value};
+        keys_[i] = key;
+        ++used_;
+        return true;
+      }
+      if (slot.hash == hash && keys_[i] == key) return false;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t value = kNoObject;  // kNoObject: a free slot
+  };
   void Grow(size_t atLeast) {
     size_t size = 16;
     while (size < atLeast) size *= 2;
-    std::vector<Slot> old(size);
-    old.swap(slots_);
+    std::vector<Slot> oldSlots(size);
+    std::vector<std::wstring_view> oldKeys(size);
+    oldSlots.swap(slots_);
+    oldKeys.swap(keys_);
     used_ = 0;
-    for (const Slot& slot : old)
-      if (slot.value != kNoObject) Insert(slot.key, slot.value);
+    for (size_t i = 0; i < oldSlots.size(); ++i)
+      if (oldSlots[i].value != kNoObject) Insert(oldKeys[i], oldSlots[i].hash, oldSlots[i].value);
   }
 
   std::vector<Slot> slots_;  // a power of two long, at most half full
+  std::vector<std::wstring_view> keys_;
   size_t used_ = 0;
 };
 
@@ -473,9 +485,14 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   std::wstring_view key = KeyOf(object.dn, &container);
   if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
   uint32_t index = static_cast<uint32_t>(objects.size());
-  if (!byKey.Insert(key, index)) return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
+  uint32_t keyHash = KeyIndex::Hash(key);
+  byKey.Prefetch(keyHash);
+  // A name already there is inside the domain, as its first record was: the
+  // order of these two checks changes no answer, and the table's slot
+  // arrives meanwhile.
   if (!DnKeyAtOrBelow(key, contextKey))
     return Fail(error, file, entry.line, Quote(object.dn) + " is outside the domain " + Quote(namingContext));
+  if (!byKey.Insert(key, keyHash, index)) return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
   if (key != contextKey) {
     // The records of one container share its entry, which keeps the
     // container's object once found.
@@ -533,6 +550,16 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
     else
       sharedTexts[a.name == kAttrObjectClass ? 0 : 1].push_back(&value);
   }
+  // The account name, folded, is looked up last: its slot is fetched now.
+  std::wstring_view foldedSam;
+  uint32_t samHash = 0;
+  for (const DirAttribute& a : building) {
+    if (a.name == kAttrSamAccountName && !a.values[0].empty()) {
+      foldedSam = arena.Folded(a.values[0]);
+      samHash = KeyIndex::Hash(foldedSam);
+      byName.Prefetch(samHash);
+    }
+  }
   const DirAttribute* classes = nullptr;
   bool hasCategory = false;
   for (DirAttribute& a : building) {
@@ -566,10 +593,15 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   }
   object.group = HasClass(object, L"group") && !object.deleted;
   if (object.account || object.group) {
-    std::wstring_view name = arena.Folded(object.account || !sam.empty() ? sam : First(object, kAttrCn));
+    std::wstring_view name = foldedSam;
+    uint32_t hash = samHash;
+    if (sam.empty()) {  // a group named by its cn
+      name = arena.Folded(First(object, kAttrCn));
+      hash = KeyIndex::Hash(name);
+    }
     KeyIndex& own = object.account ? byName : groups;
     const KeyIndex& other = object.account ? groups : byName;
-    if (other.Find(name) != kNoObject || !own.Insert(name, index))
+    if (other.Find(name, hash) != kNoObject || !own.Insert(name, hash, index))
       return Fail(error, file, entry.line, "duplicate sAMAccountName " + Quote(sam));
   }
   if (!entry.comments.empty()) comments[index] = std::move(entry.comments);
