@@ -104,6 +104,12 @@ class Arena {
     for (size_t i = 0; i < wide.size(); ++i) out[i] = FoldChar(wide[i]);
     return Keep(out, wide.size());
   }
+  std::wstring_view Folded(const std::string& utf8) {
+    wchar_t* out = Room(utf8.size());
+    size_t used = Utf8ToWideInto(utf8.data(), utf8.size(), out);
+    for (size_t i = 0; i < used; ++i) out[i] = FoldChar(out[i]);
+    return Keep(out, used);
+  }
   // Room for `count` characters, of which Keep keeps the first `used`.
   wchar_t* Room(size_t count) { return static_cast<wchar_t*>(Take(count * sizeof(wchar_t), alignof(wchar_t), false)); }
   std::wstring_view Keep(wchar_t* room, size_t used) {
@@ -485,14 +491,16 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   std::wstring_view key = KeyOf(object.dn, &container);
   if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
   uint32_t index = static_cast<uint32_t>(objects.size());
+  // The DN is entered once the attributes are read, and the account name
+  // after it: their tables' slots are fetched meanwhile. A DN already there
+  // is inside the domain, as its first record was, so of a record that is a
+  // duplicate nothing before the entering can fail; a bad value enters it
+  // before it answers, so a duplicate is still the first fault reported.
   uint32_t keyHash = KeyIndex::Hash(key);
   byKey.Prefetch(keyHash);
-  // A name already there is inside the domain, as its first record was: the
-  // order of these two checks changes no answer, and the table's slot
-  // arrives meanwhile.
+  auto duplicate = [&] { return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn)); };
   if (!DnKeyAtOrBelow(key, contextKey))
     return Fail(error, file, entry.line, Quote(object.dn) + " is outside the domain " + Quote(namingContext));
-  if (!byKey.Insert(key, keyHash, index)) return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
   if (key != contextKey) {
     // The records of one container share its entry, which keeps the
     // container's object once found.
@@ -512,14 +520,18 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   // file order, gathered in two passes: count, then fill lists of that size.
   building.clear();
   lines.clear();
+  std::wstring_view foldedSam;
+  uint32_t samHash = 0;
   for (uint32_t i = 0; i < entry.attributes.size(); ++i) {
     const LdifAttribute& attr = entry.attributes[i];
     uint32_t id = AttributeIdForUtf8(attr.name);
     if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
     if (id == kAttrUserAccountControl) {
       unsigned long flags;
-      if (!ParseUInt32(attr.value, &flags))
+      if (!ParseUInt32(attr.value, &flags)) {
+        if (!byKey.Insert(key, keyHash, index)) return duplicate();
         return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
+      }
     }
     // slot[id] is one more than the attribute's position in this object,
     // so a record with many distinct attributes is read in linear time.
@@ -527,6 +539,11 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
     if (slot[id] == 0) {
       building.push_back(DirAttribute{id, 0, nullptr});
       slot[id] = static_cast<uint32_t>(building.size());
+      if (id == kAttrSamAccountName && !attr.value.empty()) {
+        foldedSam = arena.Folded(attr.value);
+        samHash = KeyIndex::Hash(foldedSam);
+        byName.Prefetch(samHash);
+      }
     }
     ++building[slot[id] - 1].count;
     lines.emplace_back(slot[id] - 1, i);
@@ -549,16 +566,6 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
       filling[line.first][a.count++] = arena.Text(value);
     else
       sharedTexts[a.name == kAttrObjectClass ? 0 : 1].push_back(&value);
-  }
-  // The account name, folded, is looked up last: its slot is fetched now.
-  std::wstring_view foldedSam;
-  uint32_t samHash = 0;
-  for (const DirAttribute& a : building) {
-    if (a.name == kAttrSamAccountName && !a.values[0].empty()) {
-      foldedSam = arena.Folded(a.values[0]);
-      samHash = KeyIndex::Hash(foldedSam);
-      byName.Prefetch(samHash);
-    }
   }
   const DirAttribute* classes = nullptr;
   bool hasCategory = false;
@@ -583,6 +590,7 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
     if (filled->second) building.push_back(DirAttribute{kAttrObjectCategory, 1, filled->second});
   }
   object.attributes.assign(building.begin(), building.end());
+  if (!byKey.Insert(key, keyHash, index)) return duplicate();
   object.deleted = EqualNoCase(First(object, kAttrIsDeleted), L"TRUE");
   std::wstring_view sam = First(object, kAttrSamAccountName);
   if (HasClass(object, L"user")) {
