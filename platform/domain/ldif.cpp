@@ -1,5 +1,8 @@
 #include "platform/domain/ldif.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "platform/domain/domain_text.h"
 
 namespace qel {
@@ -49,7 +52,24 @@ static bool CheckReservedName(std::string_view name, std::string* reason) {
   return true;
 }
 
+// True for ASCII text without NUL, eight bytes at a time: the common case,
+// which needs neither check below.
+static bool PlainAscii(std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size(), i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    uint64_t zero = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;  // a NUL byte
+    if ((word & 0x8080808080808080ull) | zero) return false;
+  }
+  for (; i < n; ++i)
+    if (p[i] == '\0' || static_cast<unsigned char>(p[i]) >= 0x80) return false;
+  return true;
+}
+
 static bool CheckValue(std::string_view name, std::string_view value, std::string* reason) {
+  if (PlainAscii(value)) return true;
   if (!IsUtf8(value)) {
     *reason = "the value of \"" + std::string(name) + "\" is not UTF-8 text";
     return false;
@@ -118,25 +138,21 @@ class LdifReader {
     if (!open_) return true;
     open_ = false;
     delivered_ = true;
+    current_.attributes.resize(used_);
+    used_ = 0;
     bool ok = sink_(current_, error_);
-    // Emptied rather than replaced: the next record reuses the room, and
-    // the attributes' strings too.
+    // Emptied rather than replaced: the next record reuses the room. The
+    // attributes stay, for their strings' room; the next record overwrites
+    // them from the first and drops what it did not use.
     current_.dn.clear();
     current_.line = 0;
-    for (LdifAttribute& attribute : current_.attributes) spare_.push_back(std::move(attribute));
-    current_.attributes.clear();
     current_.comments.clear();
     return ok;
   }
 
   LdifAttribute& NewAttribute() {
-    if (spare_.empty()) {
-      current_.attributes.emplace_back();
-    } else {
-      current_.attributes.push_back(std::move(spare_.back()));
-      spare_.pop_back();
-    }
-    return current_.attributes.back();
+    if (used_ == current_.attributes.size()) current_.attributes.emplace_back();
+    return current_.attributes[used_++];
   }
 
   const std::string& file_;
@@ -148,7 +164,7 @@ class LdifReader {
   bool seenRecord_ = false;
   bool delivered_ = false;  // the first record has gone to the sink
   std::vector<std::string> pending_;  // comments waiting for their record
-  std::vector<LdifAttribute> spare_;   // attributes of records delivered, for their room
+  size_t used_ = 0;                    // attributes of the current record
   std::string decoded_;                // the value of a base64 line
 };
 
