@@ -118,6 +118,10 @@ bool IsUtf8(std::string_view text) {
 
 size_t Utf8ToWideInto(const char* utf8, size_t size, wchar_t* out) {
   const unsigned char* s = reinterpret_cast<const unsigned char*>(utf8);
+  if (IsAscii(utf8, size)) {  // the common case: one character per byte, in a loop the compiler widens
+    for (size_t i = 0; i < size; ++i) out[i] = static_cast<wchar_t>(s[i]);
+    return size;
+  }
   size_t pos = 0, written = 0;
   while (pos < size) {
     if (s[pos] < 0x80) {  // runs of ASCII, the common case

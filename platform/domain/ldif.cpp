@@ -41,11 +41,13 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
 
 // The names a record may not use, for a name already found valid.
 static bool CheckReservedName(std::string_view name, std::string* reason) {
-  if (AsciiEqualNoCase(name, "dn")) {
+  // Compared only when the length agrees: almost every name is none of them.
+  if (name.size() == 2 && AsciiEqualNoCase(name, "dn")) {
     *reason = "syntax error: second \"dn:\" in one record (blank line missing?)";
     return false;
   }
-  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control")) {
+  if ((name.size() == 10 && AsciiEqualNoCase(name, "changetype")) ||
+      (name.size() == 7 && AsciiEqualNoCase(name, "control"))) {
     *reason = "change records are not supported";
     return false;
   }
