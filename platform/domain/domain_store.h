@@ -28,7 +28,8 @@ constexpr uint32_t kNoObject = 0xFFFFFFFFu;
 
 // The values of one attribute. The store keeps them until it loads another
 // domain or is destroyed; a write gives an attribute new values and leaves
-// the old ones in place, so a list or a value taken earlier stays as it was.
+// the old ones in place (their room is given back by the next load), so a
+// list or a value taken earlier stays as it was.
 class DirValues {
  public:
   DirValues() = default;
