@@ -154,7 +154,7 @@ std::wstring NormalizeDn(const std::wstring& dn) {
   return key;
 }
 
-bool DnKeyAtOrBelow(const std::wstring& dnKey, const std::wstring& baseKey) {
+bool DnKeyAtOrBelow(std::wstring_view dnKey, std::wstring_view baseKey) {
   if (dnKey.size() < baseKey.size()) return false;
   if (dnKey.compare(dnKey.size() - baseKey.size(), baseKey.size(), baseKey) != 0) return false;
   if (dnKey.size() == baseKey.size()) return true;
@@ -164,6 +164,30 @@ bool DnKeyAtOrBelow(const std::wstring& dnKey, const std::wstring& baseKey) {
   size_t backslashes = 0;
   for (size_t i = at - 1; i > 0 && dnKey[i - 1] == L'\\'; --i) ++backslashes;
   return backslashes % 2 == 0;
+}
+
+size_t SimpleRdnKey(std::wstring_view rdn, wchar_t* out) {
+  size_t eq = rdn.find(L'=');
+  if (eq == 0 || eq == std::wstring_view::npos || eq + 1 == rdn.size()) return 0;
+  for (size_t i = 0; i < eq; ++i) {
+    wchar_t c = rdn[i];
+    bool ok = (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z') || (c >= L'0' && c <= L'9') || c == L'-' ||
+              c == L'.';
+    if (!ok) return 0;
+    out[i] = FoldChar(c);
+  }
+  out[eq] = L'=';
+  // What SplitRdn would trim and EscapeValue would escape: left to them.
+  wchar_t first = rdn[eq + 1];
+  if (first == L' ' || first == L'#' || rdn.back() == L' ') return 0;
+  for (size_t i = eq + 1; i < rdn.size(); ++i) {
+    wchar_t c = rdn[i];
+    if (c < 0x20 || c == L',' || c == L'+' || c == L'"' || c == L'\\' || c == L'<' || c == L'>' || c == L';' ||
+        c == L'=')
+      return 0;
+    out[i] = FoldChar(c);
+  }
+  return rdn.size();
 }
 
 }  // namespace qel

@@ -1,7 +1,9 @@
 // Distinguished names (RFC 4514 subset): "CN=Smith\, John,OU=Sales,DC=test,DC=lan".
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qel {
@@ -18,6 +20,12 @@ std::wstring NormalizeDn(const std::wstring& dn);
 // Attribute type and unescaped value of one RDN ("CN", "Smith, John").
 bool SplitRdn(const std::wstring& rdn, std::wstring* type, std::wstring* value);
 // True when the normalized key `dnKey` is `baseKey` or lies below it.
-bool DnKeyAtOrBelow(const std::wstring& dnKey, const std::wstring& baseKey);
+bool DnKeyAtOrBelow(std::wstring_view dnKey, std::wstring_view baseKey);
+// The key of one RDN that needs nothing but folding ("CN=Ann Lee" ->
+// "cn=ann lee": no escapes, no blanks around its type or value, no character
+// a key escapes), written to `out`, which has room for rdn.size()
+// characters. Returns its length, or 0 when the RDN is not that simple and
+// NormalizeDn must decide.
+size_t SimpleRdnKey(std::wstring_view rdn, wchar_t* out);
 
 }  // namespace qel

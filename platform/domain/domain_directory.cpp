@@ -235,14 +235,14 @@ HRESULT DomainSearch::GetColumn(ADS_SEARCH_HANDLE handle, const wchar_t* name, A
     auto lock = store_.ReadLock();
     const DirObject& object = store_.Object(s->page[s->pagePos]);
     if (EqualNoCase(attribute, L"distinguishedName")) {
-      values.push_back(object.dn);
+      values.emplace_back(object.dn);
     } else if (EqualNoCase(attribute, L"ADsPath")) {
-      values.push_back((provider_ == Provider::kGc ? L"GC://" : L"LDAP://") + object.dn);
+      values.push_back((provider_ == Provider::kGc ? L"GC://" : L"LDAP://") + std::wstring(object.dn));
     } else {
       int id = store_.AttributeId(attribute);
-      const std::vector<std::wstring>* found = id < 0 ? nullptr : store_.Values(object, static_cast<uint32_t>(id));
-      if (!found) return E_ADS_COLUMN_NOT_SET;
-      values = *found;
+      DirValues found = id < 0 ? DirValues() : store_.Values(object, static_cast<uint32_t>(id));
+      if (found.empty()) return E_ADS_COLUMN_NOT_SET;
+      values.assign(found.begin(), found.end());
     }
   }
   if (!FillAdsColumn(attribute, AdsSyntaxOf(attribute), values, column)) return E_OUTOFMEMORY;
@@ -326,9 +326,9 @@ HRESULT DomainDirectory::GetObjectString(const wchar_t* adsPath, const wchar_t* 
       result = object.dn;
     } else {
       int id = store_.AttributeId(name);
-      const std::vector<std::wstring>* values = id < 0 ? nullptr : store_.Values(object, static_cast<uint32_t>(id));
-      if (!values) return E_ADS_PROPERTY_NOT_FOUND;
-      result = values->front();
+      DirValues values = id < 0 ? DirValues() : store_.Values(object, static_cast<uint32_t>(id));
+      if (values.empty()) return E_ADS_PROPERTY_NOT_FOUND;
+      result = values.front();
       // Numbers and booleans come back as VT_I4 / VT_BOOL, not as strings.
       ADSTYPE type = AdsSyntaxOf(name);
       text = type != ADSTYPE_INTEGER && type != ADSTYPE_BOOLEAN;

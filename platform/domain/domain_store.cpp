@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <sstream>
 
 #ifdef _WIN32
@@ -30,9 +31,6 @@ const wchar_t* const kKnownAttributes[] = {
     L"userWorkstations", L"isDeleted",     L"member",     L"distinguishedName",
     L"primaryGroupID"};
 static_assert(sizeof(kKnownAttributes) / sizeof(kKnownAttributes[0]) == kAttrFirstFree, "attribute table");
-
-const std::wstring kEmpty;
-
 
 bool SyncFile(std::FILE* file) {
 #ifdef _WIN32
@@ -59,7 +57,7 @@ bool ReadWholeFile(const std::string& path, std::string* text, bool* exists) {
 
 // The key of the parent of an object whose key is `key`: the key without its
 // first RDN (keys are canonical, so no second normalisation is needed).
-std::wstring ParentKey(const std::wstring& key) {
+std::wstring_view ParentKey(std::wstring_view key) {
   for (size_t i = 0; i < key.size(); ++i) {
     if (key[i] == L'\\') {
       ++i;
@@ -67,14 +65,14 @@ std::wstring ParentKey(const std::wstring& key) {
       return key.substr(i + 1);
     }
   }
-  return std::wstring();
+  return std::wstring_view();
 }
 
 bool HasClass(const DirObject& object, const wchar_t* name) {
   for (const DirAttribute& a : object.attributes)
     if (a.name == kAttrObjectClass)
-      for (const std::wstring& v : a.all())
-        if (EqualNoCase(v.c_str(), name)) return true;
+      for (std::wstring_view v : a.all())
+        if (EqualNoCase(v, name)) return true;
   return false;
 }
 
@@ -83,15 +81,164 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
   return false;
 }
 
-std::string Quote(const std::wstring& text) { return "\"" + WideToUtf8(text) + "\""; }
+std::string Quote(std::wstring_view text) { return "\"" + WideToUtf8(text) + "\""; }
+
+// The memory of one domain's texts (names, keys, values) and value lists:
+// blocks handed out in order and freed together with the domain, so a record
+// costs no allocation of its own and dropping a domain frees a few hundred
+// blocks. Nothing handed out ever moves.
+class Arena {
+ public:
+  // A copy of UTF-8 text as wide text (malformed bytes become U+FFFD).
+  std::wstring_view Text(const std::string& utf8) {
+    wchar_t* out = Room(utf8.size());
+    return Keep(out, Utf8ToWideInto(utf8.data(), utf8.size(), out));
+  }
+  std::wstring_view Text(std::wstring_view wide) {
+    wchar_t* out = Room(wide.size());
+    std::copy(wide.begin(), wide.end(), out);
+    return Keep(out, wide.size());
+  }
+  std::wstring_view Folded(std::wstring_view wide) {
+    wchar_t* out = Room(wide.size());
+    for (size_t i = 0; i < wide.size(); ++i) out[i] = FoldChar(wide[i]);
+    return Keep(out, wide.size());
+  }
+  std::wstring_view Folded(const std::string& utf8) {
+    wchar_t* out = Room(utf8.size());
+    size_t used = Utf8ToWideInto(utf8.data(), utf8.size(), out);
+    for (size_t i = 0; i < used; ++i) out[i] = FoldChar(out[i]);
+    return Keep(out, used);
+  }
+  // Room for `count` characters, of which Keep keeps the first `used`.
+  wchar_t* Room(size_t count) { return static_cast<wchar_t*>(Take(count * sizeof(wchar_t), alignof(wchar_t), false)); }
+  std::wstring_view Keep(wchar_t* room, size_t used) {
+    if (reinterpret_cast<char*>(room) == next_) {  // not a block of its own
+      next_ += used * sizeof(wchar_t);
+      left_ -= used * sizeof(wchar_t);
+    }
+    return std::wstring_view(room, used);
+  }
+  std::wstring_view* Views(size_t count) {
+    auto* out = static_cast<std::wstring_view*>(Take(count * sizeof(std::wstring_view), alignof(std::wstring_view), true));
+    for (size_t i = 0; i < count; ++i) new (out + i) std::wstring_view();
+    return out;
+  }
+
+ private:
+  static constexpr size_t kFirstBlock = 4096, kLargestBlock = 1 << 20;
+
+  // `bytes` at the cursor (taken at once when `take`); a request too large
+  // for the blocks gets a block of its own.
+  void* Take(size_t bytes, size_t align, bool take) {
+    if (bytes > kLargestBlock / 8) {
+      blocks_.emplace_back(new char[bytes ? bytes : 1]);
+      return blocks_.back().get();
+    }
+    size_t pad = (align - reinterpret_cast<uintptr_t>(next_) % align) % align;
+    if (!next_ || pad + bytes > left_) {
+      // Each block twice the one before (a small domain takes little),
+      // and never smaller than the request.
+      size_t size = blocks_.empty() ? kFirstBlock : std::min(kLargestBlock, blockSize_ * 2);
+      while (size < bytes) size *= 2;
+      blocks_.emplace_back(new char[size]);
+      blockSize_ = size;
+      next_ = blocks_.back().get();
+      left_ = size;
+      pad = 0;
+    }
+    char* out = next_ + pad;
+    next_ = out;
+    left_ -= pad;
+    if (take) {
+      next_ += bytes;
+      left_ -= bytes;
+    }
+    return out;
+  }
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  char* next_ = nullptr;
+  size_t left_ = 0;
+  size_t blockSize_ = 0;
+};
+
+// Keys the arena keeps, to object indexes: open addressing, so an entry
+// costs no allocation. A probe reads small slots of hashes; the keys beside
+// them are read only when a hash agrees. A caller that knows a key early can
+// hash it and have its slot fetched while it does other work.
+class KeyIndex {
+ public:
+  static uint32_t Hash(std::wstring_view key) {
+    uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (wchar_t c : key) h = (h ^ static_cast<uint32_t>(c)) * 1099511628211ull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+  }
+  void Reserve(size_t count) {
+    if (count * 2 > slots_.size()) Grow(count * 2);
+  }
+  void Prefetch(uint32_t hash) const {
+#if defined(__GNUC__)
+    if (!slots_.empty()) __builtin_prefetch(&slots_[hash & (slots_.size() - 1)]);
+#else
+    (void)hash;
+#endif
+  }
+  uint32_t Find(std::wstring_view key) const { return Find(key, Hash(key)); }
+  uint32_t Find(std::wstring_view key, uint32_t hash) const {
+    if (slots_.empty()) return kNoObject;
+    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[i];
+      if (slot.value == kNoObject) return kNoObject;
+      if (slot.hash == hash && keys_[i] == key) return slot.value;
+    }
+  }
+  // False when the key is there already.
+  bool Insert(std::wstring_view key, uint32_t value) { return Insert(key, Hash(key), value); }
+  bool Insert(std::wstring_view key, uint32_t hash, uint32_t value) {
+    if ((used_ + 1) * 2 > slots_.size()) Grow(slots_.size() * 2);
+    for (size_t i = hash & (slots_.size() - 1);; i = (i + 1) & (slots_.size() - 1)) {
+      Slot& slot = slots_[i];
+      if (slot.value == kNoObject) {
+        slot = Slot{hash, value};
+        keys_[i] = key;
+        ++used_;
+        return true;
+      }
+      if (slot.hash == hash && keys_[i] == key) return false;
+    }
+  }
+
+ private:
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t value = kNoObject;  // kNoObject: a free slot
+  };
+  void Grow(size_t atLeast) {
+    size_t size = 16;
+    while (size < atLeast) size *= 2;
+    std::vector<Slot> oldSlots(size);
+    std::vector<std::wstring_view> oldKeys(size);
+    oldSlots.swap(slots_);
+    oldKeys.swap(keys_);
+    used_ = 0;
+    for (size_t i = 0; i < oldSlots.size(); ++i)
+      if (oldSlots[i].value != kNoObject) Insert(oldKeys[i], oldSlots[i].hash, oldSlots[i].value);
+  }
+
+  std::vector<Slot> slots_;  // a power of two long, at most half full
+  std::vector<std::wstring_view> keys_;
+  size_t used_ = 0;
+};
 
 }  // namespace
 
 struct DomainStore::Model {
+  Arena arena;  // first: the tables below point into it
   std::vector<DirObject> objects;
-  std::unordered_map<std::wstring, uint32_t> byKey;   // NormalizeDn
-  std::unordered_map<std::wstring, uint32_t> byName;  // folded sAMAccountName of live accounts
-  std::unordered_map<std::wstring, uint32_t> groups;  // folded sAMAccountName (or cn) of groups
+  KeyIndex byKey;   // NormalizeDn
+  KeyIndex byName;  // folded sAMAccountName of live accounts
+  KeyIndex groups;  // folded sAMAccountName (or cn) of groups
   std::vector<uint32_t> accountsByRid;
   std::vector<std::wstring> attributeNames;
   std::unordered_map<std::wstring, uint32_t> attributeIds;  // folded name
@@ -124,32 +271,65 @@ struct DomainStore::Model {
     return id;
   }
 
-  // NormalizeDn(dn), reusing the key of the part after the first RDN when
-  // that text was seen before: the records of one container share it, and
-  // normalizing is the costly part of a record.
-  std::wstring KeyOf(const std::wstring& dn) {
-    size_t comma = std::wstring::npos;
-    for (size_t i = 0; i < dn.size() && comma == std::wstring::npos; ++i) {
+  // A container's key and, once found, its object, by the text that follows
+  // the first RDN of its children's names.
+  struct Container {
+    std::wstring_view key;
+    uint32_t object = kNoObject;
+  };
+
+  // NormalizeDn(dn), kept in the arena. The part after the first RDN is
+  // normalized once per text (the records of one container share it), the
+  // first RDN mostly by folding alone. *container: the parent's entry, null
+  // for a name of one RDN.
+  std::wstring_view KeyOf(std::wstring_view dn, Container** container) {
+    *container = nullptr;
+    size_t comma = std::wstring_view::npos;
+    bool escaped = false;
+    for (size_t i = 0; i < dn.size() && comma == std::wstring_view::npos; ++i) {
       if (dn[i] == L'\\') {
-        if (++i >= dn.size()) return NormalizeDn(dn);  // refused there
+        escaped = true;
+        if (++i >= dn.size()) return std::wstring_view();  // a dangling escape
       } else if (dn[i] == L',') {
         comma = i;
       }
     }
-    lastRestKey.clear();
-    if (comma == std::wstring::npos) return NormalizeDn(dn);
-    std::wstring first = NormalizeDn(dn.substr(0, comma));
-    if (first.empty()) return first;
-    std::wstring rest(dn, comma + 1);
-    auto known = restKeys.find(rest);
-    if (known != restKeys.end()) {
-      lastRestKey = known->second;
-    } else {
-      lastRestKey = NormalizeDn(rest);
-      if (lastRestKey.empty()) return lastRestKey;
-      if (restKeys.size() < 65536) restKeys.emplace(std::move(rest), lastRestKey);
+    if (comma == std::wstring_view::npos) {
+      std::wstring key = NormalizeDn(std::wstring(dn));
+      return key.empty() ? std::wstring_view() : arena.Text(key);
     }
-    return first + L"," + lastRestKey;
+    std::wstring_view rest = dn.substr(comma + 1);
+    auto known = containers.find(rest);
+    if (known != containers.end()) {
+      *container = &known->second;
+    } else {
+      std::wstring restKey = NormalizeDn(std::wstring(rest));
+      if (restKey.empty()) return std::wstring_view();
+      Container fresh{arena.Text(restKey), kNoObject};
+      if (containers.size() < 65536) {
+        *container = &containers.emplace(rest, fresh).first->second;
+      } else {
+        overflow = fresh;
+        *container = &overflow;
+      }
+    }
+    std::wstring_view restKey = (*container)->key;
+    wchar_t* out = arena.Room(comma + 1 + restKey.size());
+    size_t first = escaped ? 0 : SimpleRdnKey(dn.substr(0, comma), out);
+    if (first == 0) {
+      std::wstring key = NormalizeDn(std::wstring(dn.substr(0, comma)));
+      if (key.empty()) return std::wstring_view();
+      if (key.size() > comma) {  // escaping made it longer than the name
+        key += L',';
+        key.append(restKey.begin(), restKey.end());
+        return arena.Text(key);
+      }
+      std::copy(key.begin(), key.end(), out);
+      first = key.size();
+    }
+    out[first] = L',';
+    std::copy(restKey.begin(), restKey.end(), out + first + 1);
+    return arena.Keep(out, first + 1 + restKey.size());
   }
 
   static DirAttribute* Find(DirObject& object, uint32_t id) {
@@ -162,27 +342,31 @@ struct DomainStore::Model {
       if (a.name == id) return &a;
     return nullptr;
   }
-  static const std::wstring& First(const DirObject& object, uint32_t id) {
+  static std::wstring_view First(const DirObject& object, uint32_t id) {
     const DirAttribute* a = Find(object, id);
-    return a && !a->all().empty() ? a->all()[0] : kEmpty;
+    return a && a->count > 0 ? a->values[0] : std::wstring_view();
   }
-  static void Set(DirObject& object, uint32_t id, const std::wstring& value) {
+  // The attribute's only value becomes `value`; the values it had stay in
+  // the arena for whoever still looks at them.
+  void Set(DirObject& object, uint32_t id, const std::wstring& value) {
     DirAttribute* a = Find(object, id);
     if (value.empty()) {
       if (a) object.attributes.erase(object.attributes.begin() + (a - object.attributes.data()));
       return;
     }
     if (!a) {
-      object.attributes.push_back(DirAttribute{id, {}});
+      object.attributes.push_back(DirAttribute{id, 0, nullptr});
       a = &object.attributes.back();
     }
-    a->shared = nullptr;
-    a->values.assign(1, value);
+    std::wstring_view* list = arena.Views(1);
+    list[0] = arena.Text(std::wstring_view(value));
+    a->values = list;
+    a->count = 1;
   }
 
   static DWORD Flags(const DirObject& object) {
     unsigned long flags = UF_NORMAL_ACCOUNT;
-    const std::wstring& text = First(object, kAttrUserAccountControl);
+    std::wstring_view text = First(object, kAttrUserAccountControl);
     if (!text.empty()) ParseUInt32(WideToUtf8(text), &flags);
     return static_cast<DWORD>(flags);
   }
@@ -213,6 +397,11 @@ struct DomainStore::Model {
   // Parses `text` into this (empty) model.
   bool Read(const std::string& text, const std::string& file, DomainError* error);
 
+  // The list of values many objects share (objectClass, objectCategory):
+  // kept once, and the list of the record before is tried first.
+  const std::wstring_view* SharedList(int kind, const std::vector<const std::string*>& texts);
+  const std::wstring_view* SharedList(std::vector<std::wstring> values);
+
   std::wstring contextKey;
   DWORD nextRid = 1000;
   struct Orphan {
@@ -220,14 +409,21 @@ struct DomainStore::Model {
     std::wstring dn, parentKey;
   };
   std::vector<Orphan> orphans;  // objects whose parent had not been read yet
-  std::set<std::vector<std::wstring>> sharedValues;  // see DirAttribute::shared
+  std::map<std::vector<std::wstring>, const std::wstring_view*> sharedLists;  // see DirAttribute::values
+  struct LastShared {
+    std::vector<std::string> texts;  // as the file spells them
+    const std::wstring_view* list = nullptr;
+  };
+  LastShared lastShared[2];  // objectClass, objectCategory
+  std::unordered_map<const std::wstring_view*, const std::wstring_view*> filledCategories;  // by objectClass list
   std::vector<uint32_t> slot;  // Add's attribute positions by id, zero between records
+  std::vector<DirAttribute> building;  // Add's attributes of the record
+  std::vector<std::pair<uint32_t, uint32_t>> lines;  // Add's attribute lines: position, index in the entry
+  std::vector<std::wstring_view*> filling;  // Add's value lists being filled, null for shared ones
+  std::vector<const std::string*> sharedTexts[2];
   std::unordered_map<std::string, uint32_t> spelledIds;  // AttributeIdForUtf8
-  const std::vector<std::wstring>* lastShared[2] = {nullptr, nullptr};  // objectClass, objectCategory
-  std::wstring lastParentKey;  // the parent Add found last
-  std::unordered_map<std::wstring, std::wstring> restKeys;  // KeyOf's texts after the first RDN, and their keys
-  std::wstring lastRestKey;  // the key of the parent of KeyOf's last DN, empty for none
-  uint32_t lastParent = kNoObject;
+  std::unordered_map<std::wstring_view, Container> containers;  // KeyOf's texts after the first RDN
+  Container overflow;  // KeyOf's entry once `containers` is full
   // Applies journal text; false with the journal's line and reason.
   bool ApplyJournal(const std::string& text, const std::string& file, size_t* applied, DomainError* error);
   void WriteLdif(std::string* out, std::FILE* sink) const;
@@ -264,73 +460,139 @@ bool DomainStore::Model::Begin(const LdifDocument& header, const LdifEntry& firs
   return true;
 }
 
+const std::wstring_view* DomainStore::Model::SharedList(int kind, const std::vector<const std::string*>& texts) {
+  LastShared& last = lastShared[kind];
+  bool same = last.list && last.texts.size() == texts.size();
+  for (size_t i = 0; same && i < texts.size(); ++i) same = last.texts[i] == *texts[i];
+  if (same) return last.list;
+  std::vector<std::wstring> values;
+  values.reserve(texts.size());
+  for (const std::string* text : texts) values.push_back(Utf8ToWide(*text));
+  last.list = SharedList(std::move(values));
+  last.texts.resize(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) last.texts[i] = *texts[i];
+  return last.list;
+}
+
+const std::wstring_view* DomainStore::Model::SharedList(std::vector<std::wstring> values) {
+  auto it = sharedLists.find(values);
+  if (it != sharedLists.end()) return it->second;
+  std::wstring_view* list = arena.Views(values.size());
+  for (size_t i = 0; i < values.size(); ++i) list[i] = arena.Text(std::wstring_view(values[i]));
+  return sharedLists.emplace(std::move(values), list).first->second;
+}
+
 bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const std::string& file,
                              DomainError* error) {
   if (objects.empty() && contextKey.empty() && !Begin(header, entry, file, error)) return false;
   DirObject object;
-  object.dn = Utf8ToWide(entry.dn);
-  std::wstring key = KeyOf(object.dn);
+  object.dn = arena.Text(entry.dn);
+  Container* container = nullptr;
+  std::wstring_view key = KeyOf(object.dn, &container);
   if (key.empty()) return Fail(error, file, entry.line, "malformed distinguished name " + Quote(object.dn));
   uint32_t index = static_cast<uint32_t>(objects.size());
-  if (!byKey.try_emplace(key, index).second)
-    return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn));
+  // The DN is entered once the attributes are read, and the account name
+  // after it: their tables' slots are fetched meanwhile. A DN already there
+  // is inside the domain, as its first record was, so of a record that is a
+  // duplicate nothing before the entering can fail; a bad value enters it
+  // before it answers, so a duplicate is still the first fault reported.
+  uint32_t keyHash = KeyIndex::Hash(key);
+  byKey.Prefetch(keyHash);
+  auto duplicate = [&] { return Fail(error, file, entry.line, "duplicate DN " + Quote(object.dn)); };
   if (!DnKeyAtOrBelow(key, contextKey))
     return Fail(error, file, entry.line, Quote(object.dn) + " is outside the domain " + Quote(namingContext));
   if (key != contextKey) {
-    // Records of one container mostly follow each other: the last parent
-    // found is tried before the table.
-    std::wstring parentKey = lastRestKey.empty() ? ParentKey(key) : lastRestKey;
-    if (lastParent != kNoObject && parentKey == lastParentKey) {
-      object.parent = lastParent;
+    // The records of one container share its entry, which keeps the
+    // container's object once found.
+    std::wstring_view parentKey = container ? container->key : ParentKey(key);
+    uint32_t parent = container ? container->object : kNoObject;
+    if (parent == kNoObject) parent = byKey.Find(parentKey);
+    if (parent == kNoObject) {
+      orphans.push_back(Orphan{entry.line, std::wstring(object.dn), std::wstring(parentKey)});
     } else {
-      auto it = byKey.find(parentKey);
-      if (it == byKey.end()) {
-        orphans.push_back(Orphan{entry.line, object.dn, parentKey});
-      } else {
-        object.parent = lastParent = it->second;
-        lastParentKey.swap(parentKey);
-      }
+      object.parent = parent;
+      if (container) container->object = parent;
     }
   } else {
     root = index;
   }
-  for (LdifAttribute& attr : entry.attributes) {
+  // The attributes in the order they first appear, each with its values in
+  // file order, gathered in two passes: count, then fill lists of that size.
+  building.clear();
+  lines.clear();
+  std::wstring_view foldedSam;
+  uint32_t samHash = 0;
+  for (uint32_t i = 0; i < entry.attributes.size(); ++i) {
+    const LdifAttribute& attr = entry.attributes[i];
     uint32_t id = AttributeIdForUtf8(attr.name);
     if (id == kAttrDistinguishedName) continue;  // always the entry's own DN
     if (id == kAttrUserAccountControl) {
       unsigned long flags;
-      if (!ParseUInt32(attr.value, &flags))
+      if (!ParseUInt32(attr.value, &flags)) {
+        if (!byKey.Insert(key, keyHash, index)) return duplicate();
         return Fail(error, file, attr.line, "userAccountControl \"" + attr.value + "\" is not a number");
+      }
     }
     // slot[id] is one more than the attribute's position in this object,
     // so a record with many distinct attributes is read in linear time.
     if (slot.size() <= id) slot.resize(attributeNames.size(), 0);
     if (slot[id] == 0) {
-      object.attributes.push_back(DirAttribute{id, {}});
-      slot[id] = static_cast<uint32_t>(object.attributes.size());
+      building.push_back(DirAttribute{id, 0, nullptr});
+      slot[id] = static_cast<uint32_t>(building.size());
+      if (id == kAttrSamAccountName && !attr.value.empty()) {
+        foldedSam = arena.Folded(attr.value);
+        samHash = KeyIndex::Hash(foldedSam);
+        byName.Prefetch(samHash);
+      }
     }
-    object.attributes[slot[id] - 1].values.push_back(Utf8ToWide(attr.value));
+    ++building[slot[id] - 1].count;
+    lines.emplace_back(slot[id] - 1, i);
   }
-  for (const DirAttribute& a : object.attributes) slot[a.name] = 0;
-  if (!Find(object, kAttrObjectCategory)) {
+  for (const DirAttribute& a : building) slot[a.name] = 0;
+  filling.assign(building.size(), nullptr);
+  for (size_t k = 0; k < building.size(); ++k) {
+    DirAttribute& a = building[k];
+    if (a.name == kAttrObjectClass || a.name == kAttrObjectCategory) continue;
+    filling[k] = arena.Views(a.count);
+    a.values = filling[k];
+    a.count = 0;
+  }
+  sharedTexts[0].clear();
+  sharedTexts[1].clear();
+  for (const auto& line : lines) {
+    DirAttribute& a = building[line.first];
+    const std::string& value = entry.attributes[line.second].value;
+    if (filling[line.first])
+      filling[line.first][a.count++] = arena.Text(value);
+    else
+      sharedTexts[a.name == kAttrObjectClass ? 0 : 1].push_back(&value);
+  }
+  const DirAttribute* classes = nullptr;
+  bool hasCategory = false;
+  for (DirAttribute& a : building) {
+    if (a.name == kAttrObjectClass) {
+      a.values = SharedList(0, sharedTexts[0]);
+      classes = &a;
+    } else if (a.name == kAttrObjectCategory) {
+      a.values = SharedList(1, sharedTexts[1]);
+      hasCategory = true;
+    }
+  }
+  if (!hasCategory && classes) {
     // As a directory does on import: a record without a category gets its class's.
-    if (const DirAttribute* classes = Find(object, kAttrObjectClass)) {
-      std::wstring category = DefaultObjectCategory(classes->values, namingContext);
-      if (!category.empty()) object.attributes.push_back(DirAttribute{kAttrObjectCategory, {category}});
+    auto filled = filledCategories.find(classes->values);
+    if (filled == filledCategories.end()) {
+      std::vector<std::wstring> names(classes->values, classes->values + classes->count);
+      std::wstring category = DefaultObjectCategory(names, namingContext);
+      const std::wstring_view* list = category.empty() ? nullptr : SharedList({category});
+      filled = filledCategories.emplace(classes->values, list).first;
     }
+    if (filled->second) building.push_back(DirAttribute{kAttrObjectCategory, 1, filled->second});
   }
-  object.attributes.shrink_to_fit();
-  for (DirAttribute& a : object.attributes) {
-    if (a.name == kAttrObjectClass || a.name == kAttrObjectCategory) {
-      // Mostly the same values as the record before: tried first.
-      const std::vector<std::wstring>*& last = lastShared[a.name == kAttrObjectClass ? 0 : 1];
-      if (!last || *last != a.values) last = &*sharedValues.insert(std::move(a.values)).first;
-      a.shared = last;
-      a.values = std::vector<std::wstring>();
-    }
-  }
-  object.deleted = EqualNoCase(First(object, kAttrIsDeleted).c_str(), L"TRUE");
-  const std::wstring& sam = First(object, kAttrSamAccountName);
+  object.attributes.assign(building.begin(), building.end());
+  if (!byKey.Insert(key, keyHash, index)) return duplicate();
+  object.deleted = EqualNoCase(First(object, kAttrIsDeleted), L"TRUE");
+  std::wstring_view sam = First(object, kAttrSamAccountName);
   if (HasClass(object, L"user")) {
     if (sam.empty())
       return Fail(error, file, entry.line, "the account " + Quote(object.dn) + " has no sAMAccountName");
@@ -339,10 +601,16 @@ bool DomainStore::Model::Add(const LdifDocument& header, LdifEntry& entry, const
   }
   object.group = HasClass(object, L"group") && !object.deleted;
   if (object.account || object.group) {
-    std::wstring name = FoldCase(object.account || !sam.empty() ? sam : First(object, kAttrCn));
-    if (byName.count(name) || groups.count(name))
+    std::wstring_view name = foldedSam;
+    uint32_t hash = samHash;
+    if (sam.empty()) {  // a group named by its cn
+      name = arena.Folded(First(object, kAttrCn));
+      hash = KeyIndex::Hash(name);
+    }
+    KeyIndex& own = object.account ? byName : groups;
+    const KeyIndex& other = object.account ? groups : byName;
+    if (other.Find(name, hash) != kNoObject || !own.Insert(name, hash, index))
       return Fail(error, file, entry.line, "duplicate sAMAccountName " + Quote(sam));
-    (object.account ? byName : groups).emplace(name, index);
   }
   if (!entry.comments.empty()) comments[index] = std::move(entry.comments);
   if (object.parent != kNoObject) objects[object.parent].children.push_back(index);
@@ -355,7 +623,7 @@ bool DomainStore::Model::Finish(const LdifDocument& header, const std::string& f
   if (objects.empty()) return Fail(error, file, 0, "the file holds no entries");
   if (root == kNoObject) return Fail(error, file, 0, "the domain object " + Quote(namingContext) + " is missing");
   for (const Orphan& orphan : orphans) {
-    bool later = byKey.count(orphan.parentKey) != 0;
+    bool later = byKey.Find(orphan.parentKey) != kNoObject;
     return Fail(error, file, orphan.line,
                 "the parent of " + Quote(orphan.dn) + (later ? " comes after it" : " does not exist"));
   }
@@ -369,8 +637,8 @@ bool DomainStore::Model::Read(const std::string& text, const std::string& file, 
   size_t records = 1;
   for (size_t at = text.find("\ndn:"); at != std::string::npos; at = text.find("\ndn:", at + 4)) ++records;
   objects.reserve(records);
-  byKey.reserve(records);
-  byName.reserve(records);
+  byKey.Reserve(records);
+  byName.Reserve(records);
   LdifDocument header;
   auto add = [&](LdifEntry& entry, DomainError* e) { return Add(header, entry, file, e); };
   return ReadLdif(text, file, &header, add, error) && Finish(header, file, error);
@@ -395,10 +663,10 @@ bool DomainStore::Model::ApplyJournal(const std::string& text, const std::string
     std::string dnText;
     if (op != "M" || !Base64Decode(dn64, &dnText))
       return Fail(error, file, number, "malformed journal line");
-    auto it = byKey.find(NormalizeDn(Utf8ToWide(dnText)));
-    if (it == byKey.end() || !objects[it->second].account)
+    uint32_t found = byKey.Find(NormalizeDn(Utf8ToWide(dnText)));
+    if (found == kNoObject || !objects[found].account)
       return Fail(error, file, number, "the journal names an unknown account \"" + dnText + "\"");
-    DirObject& object = objects[it->second];
+    DirObject& object = objects[found];
     std::vector<std::pair<uint32_t, std::wstring>> changes;
     while (in >> item) {
       size_t eq = item.find('=');
@@ -442,7 +710,7 @@ void DomainStore::Model::WriteLdif(std::string* out, std::FILE* sink) const {
     *out += FormatLdifLine("dn", WideToUtf8(object.dn));
     for (const DirAttribute& a : object.attributes) {
       std::string name = WideToUtf8(attributeNames[a.name]);
-      for (const std::wstring& v : a.all()) *out += FormatLdifLine(name, WideToUtf8(v));
+      for (std::wstring_view v : a.all()) *out += FormatLdifLine(name, WideToUtf8(v));
     }
     *out += "\n";
     drain(false);
@@ -613,13 +881,11 @@ const std::vector<uint32_t>& DomainStore::AccountsByRid() const { return model_-
 
 uint32_t DomainStore::FindObject(const std::wstring& dn) const {
   std::wstring key = NormalizeDn(dn);
-  auto it = model_->byKey.find(key);
-  return it == model_->byKey.end() ? kNoObject : it->second;
+  return model_->byKey.Find(key);
 }
 
 uint32_t DomainStore::FindAccount(const std::wstring& name) const {
-  auto it = model_->byName.find(FoldCase(name));
-  return it == model_->byName.end() ? kNoObject : it->second;
+  return model_->byName.Find(FoldCase(name));
 }
 
 int DomainStore::AttributeId(const std::wstring& name) const {
@@ -629,9 +895,9 @@ int DomainStore::AttributeId(const std::wstring& name) const {
 
 const std::wstring& DomainStore::AttributeName(uint32_t id) const { return model_->attributeNames[id]; }
 
-const std::vector<std::wstring>* DomainStore::Values(const DirObject& object, uint32_t id) const {
+DirValues DomainStore::Values(const DirObject& object, uint32_t id) const {
   const DirAttribute* a = Model::Find(object, id);
-  return a && !a->all().empty() ? &a->all() : nullptr;
+  return a ? a->all() : DirValues();
 }
 
 bool DomainStore::IsLocalServer(LPCWSTR server) const {
@@ -692,7 +958,7 @@ NET_API_STATUS DomainStore::ApplyChanges(uint32_t index, const std::vector<Chang
   line += "\n";
   // The change is made only once it is safe in the journal.
   if (!AppendJournal(line)) return ERROR_CANTWRITE;
-  for (const Change& c : changes) Model::Set(o, c.first, c.second);
+  for (const Change& c : changes) model_->Set(o, c.first, c.second);
   dirty_ = dirty_ || !path_.empty();
   return NERR_Success;
 }
@@ -729,9 +995,9 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
   if (!IsLocalServer(server)) return ERROR_BAD_NETPATH;
   if (level != 0 && level != 1) return ERROR_INVALID_LEVEL;
   if (!group) return NERR_GroupNotFound;
-  auto it = model_->groups.find(FoldCase(group));
-  if (it == model_->groups.end()) return NERR_GroupNotFound;
-  const DirObject& g = model_->objects[it->second];
+  uint32_t found = model_->groups.Find(FoldCase(group));
+  if (found == kNoObject) return NERR_GroupNotFound;
+  const DirObject& g = model_->objects[found];
 
   // Members are the group's "member" values that name live accounts. For
   // "Domain Users" Windows also lists the accounts whose primary group it is:
@@ -739,9 +1005,9 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
   // not a computer.
   std::vector<uint32_t> members;
   if (const DirAttribute* m = Model::Find(g, kAttrMember))
-    for (const std::wstring& dn : m->all()) {
-      auto found = model_->byKey.find(NormalizeDn(dn));
-      if (found != model_->byKey.end() && model_->objects[found->second].account) members.push_back(found->second);
+    for (std::wstring_view dn : m->all()) {
+      uint32_t member = model_->byKey.Find(NormalizeDn(std::wstring(dn)));
+      if (member != kNoObject && model_->objects[member].account) members.push_back(member);
     }
   if (EqualNoCase(Model::First(g, kAttrSamAccountName), L"Domain Users")) {
     std::vector<uint32_t> listed(members);
@@ -753,7 +1019,7 @@ NET_API_STATUS DomainStore::NetGroupGetUsers(LPCWSTR server, LPCWSTR group, DWOR
   }
   std::vector<std::wstring> names;
   names.reserve(members.size());
-  for (uint32_t m : members) names.push_back(Model::First(model_->objects[m], kAttrSamAccountName));
+  for (uint32_t m : members) names.emplace_back(Model::First(model_->objects[m], kAttrSamAccountName));
   return MakeGroupUsersPage(names, level, buffer, preferredMaximumLength, entriesRead, totalEntries, resumeHandle);
 }
 

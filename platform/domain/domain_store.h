@@ -15,6 +15,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -25,17 +26,37 @@ namespace qel {
 
 constexpr uint32_t kNoObject = 0xFFFFFFFFu;
 
+// The values of one attribute. The store keeps them until it loads another
+// domain or is destroyed; a write gives an attribute new values and leaves
+// the old ones in place (their room is given back by the next load), so a
+// list or a value taken earlier stays as it was.
+class DirValues {
+ public:
+  DirValues() = default;
+  DirValues(const std::wstring_view* data, size_t size) : data_(data), size_(size) {}
+  const std::wstring_view* begin() const { return data_; }
+  const std::wstring_view* end() const { return data_ + size_; }
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  const std::wstring_view& operator[](size_t i) const { return data_[i]; }
+  const std::wstring_view& front() const { return data_[0]; }
+
+ private:
+  const std::wstring_view* data_ = nullptr;
+  size_t size_ = 0;
+};
+
 struct DirAttribute {
-  uint32_t name = 0;  // index into the store's attribute-name table
-  std::vector<std::wstring> values;
-  // Values that many objects share (objectClass, objectCategory) are kept
-  // once by the store; then `values` is empty and this points at them.
-  const std::vector<std::wstring>* shared = nullptr;
-  const std::vector<std::wstring>& all() const { return shared ? *shared : values; }
+  uint32_t name = 0;   // index into the store's attribute-name table
+  uint32_t count = 0;  // values
+  // Kept by the store; lists that many objects share (objectClass,
+  // objectCategory) are kept once and pointed at by all of them.
+  const std::wstring_view* values = nullptr;
+  DirValues all() const { return DirValues(values, count); }
 };
 
 struct DirObject {
-  std::wstring dn;
+  std::wstring_view dn;  // kept by the store, as the values are
   uint32_t parent = kNoObject;
   std::vector<uint32_t> children;  // in file order
   std::vector<DirAttribute> attributes;
@@ -121,8 +142,9 @@ class DomainStore : public IAccountStore {
   uint32_t RootObject() const;                            // the naming context object
   int AttributeId(const std::wstring& name) const;        // -1 when no object has it
   const std::wstring& AttributeName(uint32_t id) const;
-  // Values of one attribute; null when the object has none. distinguishedName is the DN.
-  const std::vector<std::wstring>* Values(const DirObject& object, uint32_t id) const;
+  // Values of one attribute; empty when the object has none (distinguishedName
+  // is the DN, not an attribute).
+  DirValues Values(const DirObject& object, uint32_t id) const;
   // Accounts in RID order (object indexes).
   const std::vector<uint32_t>& AccountsByRid() const;
 

@@ -9,10 +9,9 @@ namespace {
 
 constexpr bool kWide16 = sizeof(wchar_t) == 2;
 
-// Decodes one code point at text[*pos]; false on a malformed sequence.
-bool DecodeUtf8(const std::string& text, size_t* pos, uint32_t* codePoint) {
-  const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
-  size_t n = text.size(), i = *pos;
+// Decodes one code point at s[*pos] (of n bytes); false on a malformed sequence.
+bool DecodeUtf8(const unsigned char* s, size_t n, size_t* pos, uint32_t* codePoint) {
+  size_t i = *pos;
   unsigned char lead = s[i];
   uint32_t cp;
   int extra;
@@ -43,6 +42,10 @@ bool DecodeUtf8(const std::string& text, size_t* pos, uint32_t* codePoint) {
   return true;
 }
 
+bool DecodeUtf8(const std::string& text, size_t* pos, uint32_t* codePoint) {
+  return DecodeUtf8(reinterpret_cast<const unsigned char*>(text.data()), text.size(), pos, codePoint);
+}
+
 void AppendWide(std::wstring* out, uint32_t cp) {
   if (kWide16 && cp >= 0x10000) {
     cp -= 0x10000;
@@ -53,9 +56,8 @@ void AppendWide(std::wstring* out, uint32_t cp) {
   }
 }
 
-bool IsAscii(const std::string& text) {
-  const char* p = text.data();
-  size_t n = text.size(), i = 0;
+bool IsAscii(const char* p, size_t n) {
+  size_t i = 0;
   for (; i + 8 <= n; i += 8) {  // eight bytes at a time: any high bit?
     uint64_t word;
     std::memcpy(&word, p + i, 8);
@@ -65,6 +67,8 @@ bool IsAscii(const std::string& text) {
     if (static_cast<unsigned char>(p[i]) >= 0x80) return false;
   return true;
 }
+
+bool IsAscii(const std::string& text) { return IsAscii(text.data(), text.size()); }
 
 bool Utf8ToWideImpl(const std::string& utf8, std::wstring* out, bool replace) {
   if (IsAscii(utf8)) {  // the common case, one character per byte
@@ -102,13 +106,42 @@ int Base64Value(char c) {
 
 bool Utf8ToWide(const std::string& utf8, std::wstring* out) { return Utf8ToWideImpl(utf8, out, false); }
 
-bool IsUtf8(const std::string& text) {
-  if (IsAscii(text)) return true;
+bool IsUtf8(std::string_view text) {
+  if (IsAscii(text.data(), text.size())) return true;
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t pos = 0; pos < text.size();) {
     uint32_t cp;
-    if (!DecodeUtf8(text, &pos, &cp)) return false;
+    if (!DecodeUtf8(s, text.size(), &pos, &cp)) return false;
   }
   return true;
+}
+
+size_t Utf8ToWideInto(const char* utf8, size_t size, wchar_t* out) {
+  const unsigned char* s = reinterpret_cast<const unsigned char*>(utf8);
+  if (IsAscii(utf8, size)) {  // the common case: one character per byte, in a loop the compiler widens
+    for (size_t i = 0; i < size; ++i) out[i] = static_cast<wchar_t>(s[i]);
+    return size;
+  }
+  size_t pos = 0, written = 0;
+  while (pos < size) {
+    if (s[pos] < 0x80) {  // runs of ASCII, the common case
+      out[written++] = static_cast<wchar_t>(s[pos++]);
+      continue;
+    }
+    uint32_t cp;
+    if (!DecodeUtf8(s, size, &pos, &cp)) {
+      cp = 0xFFFD;
+      ++pos;
+    }
+    if (kWide16 && cp >= 0x10000) {  // four bytes give two units: still within `size`
+      cp -= 0x10000;
+      out[written++] = static_cast<wchar_t>(0xD800 + (cp >> 10));
+      out[written++] = static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+    } else {
+      out[written++] = static_cast<wchar_t>(cp);
+    }
+  }
+  return written;
 }
 
 std::wstring Utf8ToWide(const std::string& utf8) {
@@ -117,7 +150,7 @@ std::wstring Utf8ToWide(const std::string& utf8) {
   return out;
 }
 
-std::string WideToUtf8(const std::wstring& wide) {
+std::string WideToUtf8(std::wstring_view wide) {
   std::string out;
   out.reserve(wide.size());
   for (size_t i = 0; i < wide.size(); ++i) {
@@ -150,7 +183,7 @@ std::string WideToUtf8(const std::wstring& wide) {
   return out;
 }
 
-std::string WideToUtf8(const wchar_t* wide) { return wide ? WideToUtf8(std::wstring(wide)) : std::string(); }
+std::string WideToUtf8(const wchar_t* wide) { return wide ? WideToUtf8(std::wstring_view(wide)) : std::string(); }
 
 wchar_t FoldChar(wchar_t c) {
   uint32_t u = static_cast<uint32_t>(c);
@@ -169,13 +202,13 @@ wchar_t FoldChar(wchar_t c) {
   return c;
 }
 
-std::wstring FoldCase(const std::wstring& text) {
+std::wstring FoldCase(std::wstring_view text) {
   std::wstring out(text);
   for (wchar_t& c : out) c = FoldChar(c);
   return out;
 }
 
-bool EqualNoCase(const std::wstring& a, const std::wstring& b) {
+bool EqualNoCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
     if (FoldChar(a[i]) != FoldChar(b[i])) return false;
@@ -195,8 +228,15 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
-bool AsciiEqualNoCase(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && AsciiLower(a) == AsciiLower(b);
+bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
 }
 
 std::string Base64Encode(const std::string& bytes) {
@@ -222,7 +262,7 @@ std::string Base64Encode(const std::string& bytes) {
   return out;
 }
 
-bool Base64Decode(const std::string& text, std::string* bytes) {
+bool Base64Decode(std::string_view text, std::string* bytes) {
   std::string clean;
   for (char c : text)
     if (c != ' ' && c != '\t') clean += c;

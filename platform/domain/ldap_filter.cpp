@@ -56,7 +56,7 @@ std::wstring CategoryCn(const std::wstring& shortName) {
 
 // True when the category name `value` ("CN=Person,CN=Schema,...") has the
 // folded CN `cn`; a value that is no name at all compares whole.
-bool CategoryMatches(const std::wstring& value, const std::wstring& cn) {
+bool CategoryMatches(std::wstring_view value, const std::wstring& cn) {
   if (value.size() > 3 && FoldChar(value[0]) == L'c' && FoldChar(value[1]) == L'n' && value[2] == L'=') {
     size_t end = value.find(L',');
     if (value.find(L'\\') >= end) {  // no escapes in the first RDN: compare in place
@@ -66,7 +66,7 @@ bool CategoryMatches(const std::wstring& value, const std::wstring& cn) {
   }
   std::vector<std::wstring> rdns;
   std::wstring type, first;
-  if (SplitDn(value, &rdns) && SplitRdn(rdns[0], &type, &first)) return EqualNoCase(first, cn);
+  if (SplitDn(std::wstring(value), &rdns) && SplitRdn(rdns[0], &type, &first)) return EqualNoCase(first, cn);
   return EqualNoCase(value, cn);
 }
 
@@ -215,10 +215,10 @@ bool LdapFilter::Matches(const DomainStore& store, const DirObject& object) cons
   return nodes_.empty() || Eval(store, object, root_);
 }
 
-bool LdapFilter::ValueMatches(const Node& node, const std::wstring& raw, bool dnSyntax) const {
+bool LdapFilter::ValueMatches(const Node& node, std::wstring_view raw, bool dnSyntax) const {
   switch (node.kind) {
     case kEqual:
-      return dnSyntax ? NormalizeDn(raw) == node.value : EqualNoCase(raw, node.value);
+      return dnSyntax ? NormalizeDn(std::wstring(raw)) == node.value : EqualNoCase(raw, node.value);
     case kGreater:
     case kLess: {
       unsigned long a, b;
@@ -285,13 +285,13 @@ bool LdapFilter::Eval(const DomainStore& store, const DirObject& object, size_t 
   }
   if (node.id == -2) node.id = store.AttributeId(node.attribute);
   int id = node.id;
-  const std::vector<std::wstring>* values = id < 0 ? nullptr : store.Values(object, static_cast<uint32_t>(id));
-  if (!values) return false;
+  DirValues values = id < 0 ? DirValues() : store.Values(object, static_cast<uint32_t>(id));
+  if (values.empty()) return false;
   if (node.kind == kPresent) return true;
   if (id == kAttrObjectCategory && node.kind == kEqual) {
-    for (const std::wstring& v : *values) {
+    for (std::wstring_view v : values) {
       if (node.bits) {
-        if (NormalizeDn(v) == node.value) return true;
+        if (NormalizeDn(std::wstring(v)) == node.value) return true;
       } else if (CategoryMatches(v, node.value)) {
         return true;
       }
@@ -299,7 +299,7 @@ bool LdapFilter::Eval(const DomainStore& store, const DirObject& object, size_t 
     return false;
   }
   bool dnSyntax = IsDnAttribute(node.attribute);
-  for (const std::wstring& v : *values)
+  for (std::wstring_view v : values)
     if (ValueMatches(node, v, dnSyntax)) return true;
   return false;
 }

@@ -36,7 +36,7 @@ class LdapFilter {
   bool ParseFilter(const std::wstring& text, size_t* pos, size_t* node, std::string* reason, int depth);
   bool ParseItem(const std::wstring& text, size_t* pos, size_t node, std::string* reason);
   bool Eval(const DomainStore& store, const DirObject& object, size_t node) const;
-  bool ValueMatches(const Node& node, const std::wstring& value, bool dnSyntax) const;
+  bool ValueMatches(const Node& node, std::wstring_view value, bool dnSyntax) const;
 
   std::vector<Node> nodes_;
   size_t root_ = 0;

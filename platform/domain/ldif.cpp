@@ -1,19 +1,24 @@
 #include "platform/domain/ldif.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "platform/domain/domain_text.h"
 
 namespace qel {
 
 namespace {
 
+// One logical line: a view of the file's text, or of the reader's copy
+// when it was folded over several lines.
 struct LogicalLine {
-  std::string text;
+  std::string_view text;
   int line = 0;
   bool comment = false;
   bool blank = false;
 };
 
-bool ValidAttributeName(const std::string& name) {
+bool ValidAttributeName(std::string_view name) {
   if (name.empty()) return false;
   for (char c : name) {
     bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == ';' ||
@@ -35,13 +40,44 @@ bool Fail(DomainError* error, const std::string& file, int line, const std::stri
 }  // namespace
 
 // The names a record may not use, for a name already found valid.
-static bool CheckReservedName(const std::string& name, std::string* reason) {
-  if (AsciiEqualNoCase(name, "dn")) {
+static bool CheckReservedName(std::string_view name, std::string* reason) {
+  // Compared only when the length agrees: almost every name is none of them.
+  if (name.size() == 2 && AsciiEqualNoCase(name, "dn")) {
     *reason = "syntax error: second \"dn:\" in one record (blank line missing?)";
     return false;
   }
-  if (AsciiEqualNoCase(name, "changetype") || AsciiEqualNoCase(name, "control")) {
+  if ((name.size() == 10 && AsciiEqualNoCase(name, "changetype")) ||
+      (name.size() == 7 && AsciiEqualNoCase(name, "control"))) {
     *reason = "change records are not supported";
+    return false;
+  }
+  return true;
+}
+
+// True for ASCII text without NUL, eight bytes at a time: the common case,
+// which needs neither check below.
+static bool PlainAscii(std::string_view text) {
+  const char* p = text.data();
+  size_t n = text.size(), i = 0;
+  for (; i + 8 <= n; i += 8) {
+    uint64_t word;
+    std::memcpy(&word, p + i, 8);
+    uint64_t zero = (word - 0x0101010101010101ull) & ~word & 0x8080808080808080ull;  // a NUL byte
+    if ((word & 0x8080808080808080ull) | zero) return false;
+  }
+  for (; i < n; ++i)
+    if (p[i] == '\0' || static_cast<unsigned char>(p[i]) >= 0x80) return false;
+  return true;
+}
+
+static bool CheckValue(std::string_view name, std::string_view value, std::string* reason) {
+  if (PlainAscii(value)) return true;
+  if (!IsUtf8(value)) {
+    *reason = "the value of \"" + std::string(name) + "\" is not UTF-8 text";
+    return false;
+  }
+  if (value.find('\0') != std::string_view::npos) {
+    *reason = "the value of \"" + std::string(name) + "\" holds a NUL character";
     return false;
   }
   return true;
@@ -56,15 +92,7 @@ bool CheckLdifAttributeName(const std::string& name, std::string* reason) {
 }
 
 bool CheckLdifValue(const std::string& name, const std::string& value, std::string* reason) {
-  if (!IsUtf8(value)) {
-    *reason = "the value of \"" + name + "\" is not UTF-8 text";
-    return false;
-  }
-  if (value.find('\0') != std::string::npos) {
-    *reason = "the value of \"" + name + "\" holds a NUL character";
-    return false;
-  }
-  return true;
+  return CheckValue(name, value, reason);
 }
 
 std::string DomainError::ToString() const {
@@ -112,13 +140,21 @@ class LdifReader {
     if (!open_) return true;
     open_ = false;
     delivered_ = true;
+    current_.attributes.resize(used_);
+    used_ = 0;
     bool ok = sink_(current_, error_);
-    // Emptied rather than replaced: the next record reuses the room.
+    // Emptied rather than replaced: the next record reuses the room. The
+    // attributes stay, for their strings' room; the next record overwrites
+    // them from the first and drops what it did not use.
     current_.dn.clear();
     current_.line = 0;
-    current_.attributes.clear();
     current_.comments.clear();
     return ok;
+  }
+
+  LdifAttribute& NewAttribute() {
+    if (used_ == current_.attributes.size()) current_.attributes.emplace_back();
+    return current_.attributes[used_++];
   }
 
   const std::string& file_;
@@ -130,21 +166,23 @@ class LdifReader {
   bool seenRecord_ = false;
   bool delivered_ = false;  // the first record has gone to the sink
   std::vector<std::string> pending_;  // comments waiting for their record
+  size_t used_ = 0;                    // attributes of the current record
+  std::string decoded_;                // the value of a base64 line
 };
 
 bool LdifReader::Line(const LogicalLine& line) {
   if (line.blank) return Deliver();
   if (line.comment) {
     if (open_)
-      current_.comments.push_back(line.text);
+      current_.comments.emplace_back(line.text);
     else
-      pending_.push_back(line.text);
+      pending_.emplace_back(line.text);
     // Comments inside a record are written back before its "dn:" line, so
     // inside the first record they count as metadata too: the file and its
     // rewrite name the same domain.
     if (!delivered_) {
       // "# qel-KEY: VALUE"
-      std::string body = line.text.substr(1);
+      std::string body(line.text.substr(1));
       size_t b = body.find_first_not_of(' ');
       if (b != std::string::npos && body.compare(b, 4, "qel-") == 0) {
         size_t colon = body.find(':', b);
@@ -160,27 +198,29 @@ bool LdifReader::Line(const LogicalLine& line) {
     return true;
   }
   size_t colon = line.text.find(':');
-  if (colon == std::string::npos) return Fail(error_, file_, line.line, "syntax error: no \":\" in the line");
-  std::string name = line.text.substr(0, colon);
-  std::string value;
+  if (colon == std::string_view::npos) return Fail(error_, file_, line.line, "syntax error: no \":\" in the line");
+  std::string_view name = line.text.substr(0, colon);
+  std::string_view value;
   size_t at = colon + 1;
   std::string reason;
   if (!ValidAttributeName(name))
-    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + name + "\"");
+    return Fail(error_, file_, line.line, "syntax error: bad attribute name \"" + std::string(name) + "\"");
   if (at < line.text.size() && line.text[at] == ':') {
-    if (!Base64Decode(line.text.substr(at + 1), &value))
-      return Fail(error_, file_, line.line, "syntax error: bad base64 value of \"" + name + "\"");
+    if (!Base64Decode(line.text.substr(at + 1), &decoded_))
+      return Fail(error_, file_, line.line, "syntax error: bad base64 value of \"" + std::string(name) + "\"");
+    value = decoded_;
   } else if (at < line.text.size() && line.text[at] == '<') {
     return Fail(error_, file_, line.line, "values read from a URL are not supported");
   } else {
     while (at < line.text.size() && line.text[at] == ' ') ++at;
     value = line.text.substr(at);
   }
-  if (!CheckLdifValue(name, value, &reason)) return Fail(error_, file_, line.line, reason);
+  if (!CheckValue(name, value, &reason)) return Fail(error_, file_, line.line, reason);
 
   if (!open_) {
     if (!seenRecord_ && AsciiEqualNoCase(name, "version")) {
-      if (value != "1") return Fail(error_, file_, line.line, "unsupported LDIF version \"" + value + "\"");
+      if (value != "1")
+        return Fail(error_, file_, line.line, "unsupported LDIF version \"" + std::string(value) + "\"");
       return true;
     }
     if (!AsciiEqualNoCase(name, "dn"))
@@ -188,13 +228,16 @@ bool LdifReader::Line(const LogicalLine& line) {
     if (value.empty()) return Fail(error_, file_, line.line, "syntax error: empty distinguished name");
     open_ = true;
     seenRecord_ = true;
-    current_.dn = value;
+    current_.dn.assign(value);
     current_.line = line.line;
     current_.comments.swap(pending_);
     return true;
   }
   if (!CheckReservedName(name, &reason)) return Fail(error_, file_, line.line, reason);
-  current_.attributes.push_back(LdifAttribute{name, std::move(value), line.line});
+  LdifAttribute& attribute = NewAttribute();
+  attribute.name.assign(name);
+  attribute.value.assign(value);
+  attribute.line = line.line;
   return true;
 }
 
@@ -207,6 +250,9 @@ bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument
   // blank continues the one before it.
   LogicalLine logical;
   bool haveLogical = false;
+  std::string folded;  // the logical line when it is folded
+  bool inFolded = false;
+  const std::string_view all(text);
   // Editors on Windows start UTF-8 files with a byte-order mark.
   size_t pos = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   int number = 0;
@@ -218,10 +264,14 @@ bool ReadLdif(const std::string& text, const std::string& fileName, LdifDocument
     if (stop > pos && text[pos] == ' ') {
       if (!haveLogical || logical.blank)
         return Fail(error, fileName, number, "continuation line without a line to continue");
-      logical.text.append(text, pos + 1, stop - pos - 1);
+      if (!inFolded) folded.assign(logical.text);
+      inFolded = true;
+      folded.append(text, pos + 1, stop - pos - 1);
+      logical.text = folded;
     } else {
       if (haveLogical && !reader.Line(logical)) return false;
-      logical.text.assign(text, pos, stop - pos);
+      logical.text = all.substr(pos, stop - pos);
+      inFolded = false;
       logical.line = number;
       logical.blank = logical.text.empty();
       logical.comment = !logical.blank && logical.text[0] == '#';

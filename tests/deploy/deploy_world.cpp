@@ -138,10 +138,10 @@ std::string AccountListing(DomainStore& store) {
   auto lock = store.ReadLock();
   for (uint32_t index : store.AccountsByRid()) {
     const DirObject& object = store.Object(index);
-    const auto* names = store.Values(object, kAttrSamAccountName);
-    const auto* scripts = store.Values(object, kAttrScriptPath);
-    listing += (names != nullptr && !names->empty() ? WideToUtf8((*names)[0]) : std::string("?")) + "=" +
-               (scripts != nullptr && !scripts->empty() ? WideToUtf8((*scripts)[0]) : std::string()) + "\n";
+    DirValues names = store.Values(object, kAttrSamAccountName);
+    DirValues scripts = store.Values(object, kAttrScriptPath);
+    listing += (!names.empty() ? WideToUtf8(names[0]) : std::string("?")) + "=" +
+               (!scripts.empty() ? WideToUtf8(scripts[0]) : std::string()) + "\n";
   }
   return listing;
 }

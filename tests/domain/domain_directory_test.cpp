@@ -107,8 +107,8 @@ TEST(DomainCategory, RecordsWithoutOneGetTheirClasssCategory) {
     uint32_t index = store.FindObject(dn);
     EXPECT_NE(index, kNoObject) << WideToUtf8(dn);
     if (index == kNoObject) return std::wstring(L"<no object>");
-    const std::vector<std::wstring>* values = store.Values(store.Object(index), kAttrObjectCategory);
-    return values && values->size() == 1 ? values->front() : std::wstring(L"<none>");
+    DirValues values = store.Values(store.Object(index), kAttrObjectCategory);
+    return values.size() == 1 ? std::wstring(values.front()) : std::wstring(L"<none>");
   };
   const std::wstring schema = L",CN=Schema,CN=Configuration,DC=test,DC=lan";
   EXPECT_EQ(category(L"DC=test,DC=lan"), L"CN=Domain-DNS" + schema);

@@ -15,6 +15,7 @@ using test::GetAccount;
 using test::ReadText;
 using test::SampleText;
 using test::ScratchDir;
+using test::ValuesOf;
 using test::WriteText;
 
 const char kHead[] = "# qel-dns: test.lan\n\ndn: DC=test,DC=lan\nobjectClass: domainDNS\n\n";
@@ -37,16 +38,10 @@ TEST(DomainInput, ManyAttributeNamesNeverTakeTheIdsOfKnownOnes) {
   DomainError error;
   ASSERT_TRUE(store.LoadText(text, "wide.ldif", &error)) << error.ToString();
   EXPECT_EQ(store.FindAccount(L"stray"), kNoObject);
-  uint32_t stray = store.FindObject(L"CN=Stray,DC=test,DC=lan");
-  ASSERT_NE(stray, kNoObject);
-  const std::vector<std::wstring>* classes = store.Values(store.Object(stray), kAttrObjectClass);
-  ASSERT_NE(classes, nullptr);
-  EXPECT_EQ(*classes, std::vector<std::wstring>{L"container"});
+  EXPECT_EQ(ValuesOf(store, L"CN=Stray,DC=test,DC=lan", kAttrObjectClass), std::vector<std::wstring>{L"container"});
   int id = store.AttributeId(L"straya");
   ASSERT_GE(id, static_cast<int>(kAttrFirstFree));
-  const std::vector<std::wstring>* own = store.Values(store.Object(stray), static_cast<uint32_t>(id));
-  ASSERT_NE(own, nullptr);
-  EXPECT_EQ(*own, std::vector<std::wstring>{L"user"});
+  EXPECT_EQ(ValuesOf(store, L"CN=Stray,DC=test,DC=lan", static_cast<uint32_t>(id)), std::vector<std::wstring>{L"user"});
   // And what is written back is what was read.
   EXPECT_NE(store.ToLdif().find("straya: user\nstrayb: stray\nstrayc: s.bat\n"), std::string::npos);
 }

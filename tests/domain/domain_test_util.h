@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "gtest/gtest.h"
 #include "platform/domain/domain_store.h"
@@ -78,6 +79,15 @@ inline Account GetAccount(IAccountStore& accounts, const wchar_t* name) {
   EXPECT_EQ(info->usri3_password, nullptr);
   accounts.NetApiBufferFree(buffer);
   return a;
+}
+
+// The values of one attribute of the object named `dn`, copied.
+inline std::vector<std::wstring> ValuesOf(const DomainStore& store, const std::wstring& dn, uint32_t id) {
+  uint32_t index = store.FindObject(dn);
+  EXPECT_NE(index, kNoObject) << std::string(dn.begin(), dn.end());
+  if (index == kNoObject) return {};
+  DirValues values = store.Values(store.Object(index), id);
+  return std::vector<std::wstring>(values.begin(), values.end());
 }
 
 // The sample domain loaded in memory.

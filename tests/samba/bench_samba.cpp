@@ -259,8 +259,8 @@ int Run(const std::string& ldif, const std::string& smbConf) {
       auto lock = store.ReadLock();
       for (uint32_t index : store.AccountsByRid()) {
         const DirObject& object = store.Object(index);
-        const std::vector<std::wstring>* name = store.Values(object, kAttrSamAccountName);
-        if (name && !name->empty() && object.dn.find(L"OU=Unit0001,") != std::wstring::npos) unit.push_back(name->front());
+        DirValues name = store.Values(object, kAttrSamAccountName);
+        if (!name.empty() && object.dn.find(L"OU=Unit0001,") != std::wstring::npos) unit.emplace_back(name.front());
       }
     }
     _NCOvLogHolder log;

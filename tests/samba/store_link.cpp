@@ -67,7 +67,7 @@ int StoreLink::SearchPage(const std::string& base, LdapScope scope, const std::s
         std::string name = WideToUtf8(store_.AttributeName(attribute.name));
         if (!asked(name)) continue;
         std::vector<std::string>& out = entry.values[AsciiLower(name)];
-        for (const std::wstring& v : attribute.all()) out.push_back(WideToUtf8(v));
+        for (std::wstring_view v : attribute.all()) out.push_back(WideToUtf8(v));
       }
       if (object.rid != 0 && asked("objectSid")) entry.values["objectsid"].push_back(SidOf(object.rid));
       found.push_back(std::move(entry));
@@ -113,9 +113,9 @@ int StoreLink::Modify(const std::string& dn, const std::vector<LdapModification>
     auto lock = store_.ReadLock();
     uint32_t index = store_.FindObject(Utf8ToWide(dn));
     if (index == kNoObject) return LDAP_NO_SUCH_OBJECT;
-    const std::vector<std::wstring>* names = store_.Values(store_.Object(index), kAttrSamAccountName);
-    if (!names || names->empty()) return LDAP_UNWILLING_TO_PERFORM;
-    account = names->front();
+    DirValues names = store_.Values(store_.Object(index), kAttrSamAccountName);
+    if (names.empty()) return LDAP_UNWILLING_TO_PERFORM;
+    account = names.front();
   }
   DWORD error = 0;
   if (plan_.ShouldFail("Modify", &error) ||
