@@ -18,6 +18,8 @@
 #   QEL_WINEPREFIX  the Wine prefix (default build/wineprefix)
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=tests/e2e/lib/xvfb_display.sh
+. "$here/tests/e2e/lib/xvfb_display.sh"
 
 if [ "$(id -u)" != 0 ]; then
   sudo -n true 2>/dev/null || { echo "packages: needs root (or sudo without a password) to install the package" >&2; exit 1; }
@@ -108,15 +110,7 @@ done
 
 # --- The twin's first page under Wine, from the unpacked folder --------------
 [ -f "$WINEPREFIX/system.reg" ] || QEL_WINEPREFIX=$WINEPREFIX "$here/tools/wine-prefix.sh" > /dev/null
-for n in $(seq 121 160); do
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || { fail "no free X display"; exit 1; }
+start_xvfb 121 160 || { fail "no free X display"; exit 1; }
 winpath() { echo "Z:$1" | tr '/' '\\'; }
 cp /usr/share/qelscript/sample-domain.ldif "$work/sample.ldif"
 (cd "$win64" && timeout 300 wine ./QelScript.exe /rehearse "$(winpath "$work/sample.ldif")" "$(winpath "$work/wine-rehearsal")" \

@@ -22,6 +22,8 @@
 #   QEL_WINEPREFIX   the Wine prefix (default build/wineprefix)
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=tests/e2e/lib/xvfb_display.sh
+. "$here/tests/e2e/lib/xvfb_display.sh"
 build=${QEL_WIN64_BUILD:-$here/build/win64}
 host=${QEL_HOST_BUILD:-$here/build/host}
 exe=$build/wizard/ui/QelScript.exe
@@ -48,15 +50,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-for n in $(seq 121 160); do
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || fail "no free X display"
+start_xvfb 121 160 || fail "no free X display"
 
 mkdir -p "$work/app" "$work/pkg"
 cp "$exe" "$work/app/QelScript.exe"

@@ -11,6 +11,8 @@
 #   QEL_WINEPREFIX   the Wine prefix (default build/wineprefix)
 set -eu
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=tests/e2e/lib/xvfb_display.sh
+. "$here/tests/e2e/lib/xvfb_display.sh"
 build=${QEL_WIN64_BUILD:-$here/build/win64}
 exe=$build/wizard/ui/QelScript.exe
 shots=$here/docs/screenshots
@@ -35,15 +37,7 @@ cleanup() {
 trap cleanup EXIT
 
 # A display of our own.
-for n in $(seq 91 120); do
-  [ -e "/tmp/.X$n-lock" ] && continue
-  Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  sleep 1
-  if kill -0 "$xvfb_pid" 2>/dev/null; then export DISPLAY=":$n"; break; fi
-  xvfb_pid=""
-done
-[ -n "$xvfb_pid" ] || fail "no free X display"
+start_xvfb 91 120 || fail "no free X display"
 
 # Chinese texts: a font that has them, linked behind the dialog fonts, and a
 # Chinese locale for Wine's code page (936).
